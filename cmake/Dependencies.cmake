@@ -1,0 +1,36 @@
+# Every third-party piece comes from Debian packages (scripts/setup.sh).
+
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LUAJIT REQUIRED IMPORTED_TARGET luajit)
+find_package(ZLIB REQUIRED)
+find_package(SQLite3 REQUIRED)
+find_package(Threads REQUIRED)
+find_package(Boost 1.74 REQUIRED COMPONENTS thread)
+find_package(msgpack REQUIRED CONFIG NAMES msgpack msgpackc-cxx)
+find_package(GTest REQUIRED)
+find_package(nlohmann_json REQUIRED)
+
+# Debian's Lua 5.1 library modules as static archives, linked against LuaJIT.
+# They are built against the Lua 5.1 API, which LuaJIT provides; PUC Lua's
+# liblua5.1.so must never be pulled in beside LuaJIT.
+function(halvix_lua_archive var name)
+  find_library(${var} NAMES liblua5.1-${name}.a REQUIRED)
+endfunction()
+halvix_lua_archive(LUA_CJSON_LIB cjson)
+halvix_lua_archive(LUA_LPEG_LIB lpeg)
+halvix_lua_archive(LUA_LFS_LIB filesystem)
+halvix_lua_archive(LUA_SOCKET_LIB socket)
+halvix_lua_archive(LUA_MIME_LIB mime)
+halvix_lua_archive(LUA_SQLITE3_LIB sql-sqlite3)
+# md5's archive carries its own copy of luaL_setfuncs, which would clash with
+# LuaSQL's; its shared library keeps that copy to itself.
+find_library(LUA_MD5_LIB NAMES liblua5.1-md5.so REQUIRED)
+
+add_library(halvix_lua_deps INTERFACE)
+target_include_directories(halvix_lua_deps INTERFACE /usr/include/lua5.1)
+target_link_libraries(halvix_lua_deps INTERFACE
+  ${LUA_CJSON_LIB} ${LUA_LPEG_LIB} ${LUA_LFS_LIB} ${LUA_SOCKET_LIB} ${LUA_MIME_LIB}
+  ${LUA_SQLITE3_LIB} ${LUA_MD5_LIB} SQLite::SQLite3 PkgConfig::LUAJIT m)
+
+# lua-MessagePack is compiled into the executable from the installed package.
+find_file(HALVIX_MESSAGEPACK_LUA MessagePack.lua PATHS /usr/share/lua/5.1 NO_DEFAULT_PATH REQUIRED)

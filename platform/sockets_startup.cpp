@@ -1,0 +1,7 @@
+#include "platform/sockets_startup.h"
+
+namespace halvix::platform {
+
+bool socketsStartup() { return true; }
+
+}  // namespace halvix::platform

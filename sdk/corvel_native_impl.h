@@ -1,0 +1,63 @@
+#pragma once
+// The Lua engine of one activation: owns the LuaJIT state, builds it for the
+// application, starts the application and runs Lua code for the rest of the
+// SDK. Created on the platform thread; its state is created and used only on
+// the SDK worker thread.
+#include <optional>
+#include <string>
+
+#include <lua.hpp>
+
+#include "sdk/cpp_callback.h"
+#include "sdk/result_report.h"
+
+namespace halvix::sdk {
+
+inline constexpr const char* kStartLuaEngineFailed = "initSDK failed: start LuaEngine failed.";
+inline constexpr const char* kPreloadModulesFailed = "initSDK failed: impl.luaPreloadModules failed.";
+inline constexpr const char* kSetupLoaderFailed = "initSDK failed: setup loader failed.";
+
+// What shapes a Lua state of the host.
+struct StateOptions {
+  bool hotDev = false;
+  std::string root;            // the application directory
+  std::string bundleName = "ls.lsd";
+  bool installLoader = true;   // normal mode: set up the bundle loader
+};
+
+class CorvelNativeImpl {
+ public:
+  explicit CorvelNativeImpl(int logLevel);
+  ~CorvelNativeImpl();
+  CorvelNativeImpl(const CorvelNativeImpl&) = delete;
+  CorvelNativeImpl& operator=(const CorvelNativeImpl&) = delete;
+
+  // Steps 2 to 8 of the start-up without the application's initLuaApp:
+  // creates the state, registers every module, installs the bundle loader in
+  // normal mode and defines the host's globals. Returns the failure message.
+  std::optional<std::string> prepareState(const StateOptions& options);
+
+  // Runs initLuaApp of preload; its errors are printed by the chunk itself.
+  std::optional<std::string> startApplication();
+
+  bool doString(const char* chunk);
+  void requireModule(const std::string& name);
+  bool setPackagePath(const std::string& pattern);
+  void preloadCModule(const char* name, lua_CFunction opener);
+  bool luaPreloadBytes(const unsigned char* blob, std::size_t length);
+
+  // Calls preload.forwardPlateCall(callback object, packedCall). A failure is
+  // logged and the call dropped; the handler is then never called.
+  void forwardPlateCall(StringsCallback handler, const std::string& packedCall);
+
+  int logLevel() const { return logLevel_; }
+  lua_State* state() const { return state_; }
+
+ private:
+  int logLevel_;
+  lua_State* state_ = nullptr;
+};
+
+std::string escapeBackslashes(const std::string& text);
+
+}  // namespace halvix::sdk

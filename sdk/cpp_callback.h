@@ -1,0 +1,30 @@
+#pragma once
+// The callback object handed to the Lua application's forwardPlateCall: a
+// full userdata with the metatable "lua.cppcallback" that, when called from
+// Lua with a byte string, passes that string to a native handler.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <lua.hpp>
+
+namespace halvix::sdk {
+
+using StringsCallback = std::function<void(const std::vector<std::string>&)>;
+
+struct CppCallback {
+  StringsCallback handler;
+  int refs = 1;
+};
+
+inline constexpr const char* kCppCallbackMeta = "lua.cppcallback";
+
+// Makes sure the registry holds the metatable (and the empty library of the
+// same name); leaves the stack as it was. Must run in protected mode.
+void ensureCppCallbackMetatable(lua_State* L);
+
+// Pushes a new callback object that owns a copy of `handler`. Must run in
+// protected mode (allocation may raise).
+void pushCppCallback(lua_State* L, StringsCallback handler);
+
+}  // namespace halvix::sdk
