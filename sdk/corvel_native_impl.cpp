@@ -70,11 +70,10 @@ void CorvelNativeImpl::requireModule(const std::string& name) {
   int top = lua_gettop(state_);
   std::string chunk = "__TEMP_OBJECT__ = require('" + name + "')";
   if (luaL_loadstring(state_, chunk.c_str()) == 0) lua_pcall(state_, 0, 0, 0);
+  lua_settop(state_, top);  // drops an error message; nothing else is left
   lua_getglobal(state_, "__TEMP_OBJECT__");
   lua_pushnil(state_);
   lua_setglobal(state_, "__TEMP_OBJECT__");
-  lua_replace(state_, top + 1);
-  lua_settop(state_, top + 1);
 }
 
 bool CorvelNativeImpl::setPackagePath(const std::string& pattern) {
@@ -160,10 +159,10 @@ std::optional<std::string> CorvelNativeImpl::prepareState(const StateOptions& op
   }
 
   if (!options.hotDev) {
+    for (const BuiltinModuleBlob& blob : builtinModuleBlobs()) {
+      if (!luaPreloadBytes(blob.data, blob.size)) return std::string(kPreloadModulesFailed);
+    }
     if (options.installLoader) {
-      for (const BuiltinModuleBlob& blob : builtinModuleBlobs()) {
-        if (!luaPreloadBytes(blob.data, blob.size)) return std::string(kPreloadModulesFailed);
-      }
       std::string chunk = "require('setuploader').setupLoader('" +
                           escapeBackslashes(options.root + "/" + options.bundleName) + "')";
       if (!doString(chunk.c_str())) return std::string(kSetupLoaderFailed);

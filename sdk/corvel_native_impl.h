@@ -22,7 +22,8 @@ struct StateOptions {
   bool hotDev = false;
   std::string root;            // the application directory
   std::string bundleName = "ls.lsd";
-  bool installLoader = true;   // normal mode: set up the bundle loader
+  bool installLoader = true;   // normal mode: set up the bundle loader (the built-in
+                               // modules are preloaded either way)
 };
 
 class CorvelNativeImpl {

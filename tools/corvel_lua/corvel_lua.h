@@ -1,0 +1,29 @@
+#pragma once
+// corvel-lua: runs Lua scripts and whole activations in states built exactly
+// as the SDK worker builds them, for application developers, tests and
+// benchmarks.
+#include <string>
+#include <vector>
+
+namespace halvix::tools {
+
+struct ScriptRun {
+  std::string script;
+  std::vector<std::string> args;
+  std::string program = "corvel-lua";
+};
+// Returns the process exit status: 0 when the script ran to its end, 1 when
+// it raised (the error and a traceback go to standard error).
+int runScript(const ScriptRun& run);
+
+struct ActivationRun {
+  std::string appDir;            // hot-development mode: the application directory
+  double seconds = 1.0;
+  std::vector<std::string> callsHex;
+};
+int runActivation(const ActivationRun& run);
+
+bool parseHex(const std::string& text, std::string& bytes);
+std::string toHex(const std::string& bytes);
+
+}  // namespace halvix::tools
