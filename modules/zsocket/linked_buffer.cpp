@@ -1,0 +1,219 @@
+#include "modules/zsocket/linked_buffer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "platform/socket_io.h"
+
+namespace halvix::modules::zsocket {
+namespace {
+
+// A single send or receive takes at most a signed 32-bit count.
+constexpr std::size_t kMaxTransfer = INT32_MAX;
+
+bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+
+void printWriteError(const char* where, int fd, int error) {
+  std::printf("%s: write error on fd %d: %s", where, fd, error == 0 ? "Unknown error" : std::strerror(error));
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+void LinkedBuffer::swap(LinkedBuffer& other) noexcept {
+  std::swap(head_, other.head_);
+  std::swap(tail_, other.tail_);
+  std::swap(chunkSize_, other.chunkSize_);
+  std::swap(length_, other.length_);
+}
+
+std::size_t LinkedBuffer::chunkCount() const {
+  std::size_t count = 0;
+  for (const Chunk* c = head_; c; c = c->next) ++count;
+  return count;
+}
+
+void LinkedBuffer::reset() noexcept {
+  while (head_) {
+    Chunk* next = head_->next;
+    std::free(head_);
+    head_ = next;
+  }
+  tail_ = nullptr;
+  length_ = 0;
+}
+
+LinkedBuffer::Chunk* LinkedBuffer::newTailChunk() noexcept {
+  if (chunkSize_ > SIZE_MAX - sizeof(Chunk)) return nullptr;
+  void* block = std::malloc(sizeof(Chunk) + chunkSize_);
+  if (!block) return nullptr;
+  Chunk* chunk = new (block) Chunk{nullptr, 0, 0};
+  if (tail_) {
+    tail_->next = chunk;
+  } else {
+    head_ = chunk;
+  }
+  tail_ = chunk;
+  return chunk;
+}
+
+bool LinkedBuffer::append(const char* bytes, std::size_t n) {
+  while (n > 0) {
+    if (!tail_ || tail_->end == chunkSize_) {
+      if (!newTailChunk()) return false;
+    }
+    std::size_t take = std::min(n, chunkSize_ - tail_->end);
+    std::memcpy(tail_->data() + tail_->end, bytes, take);
+    tail_->end += take;
+    length_ += take;
+    bytes += take;
+    n -= take;
+  }
+  return true;
+}
+
+void LinkedBuffer::consume(std::size_t n) noexcept {
+  while (n != 0 && head_) {
+    std::size_t queued = head_->queued();
+    if (n < queued) {
+      head_->start += n;
+      length_ -= n;
+      return;
+    }
+    Chunk* next = head_->next;
+    std::free(head_);
+    head_ = next;
+    if (!head_) tail_ = nullptr;
+    length_ -= queued;
+    n -= queued;
+  }
+}
+
+std::size_t LinkedBuffer::peek(char* dst, std::size_t n) const noexcept {
+  std::size_t copied = 0;
+  for (const Chunk* c = head_; c && copied < n; c = c->next) {
+    std::size_t take = std::min(n - copied, c->queued());
+    std::memcpy(dst + copied, c->data() + c->start, take);
+    copied += take;
+  }
+  return copied;
+}
+
+const char* LinkedBuffer::contiguousFront(std::size_t n) const noexcept {
+  if (!head_ || head_->queued() < n) return nullptr;
+  return head_->data() + head_->start;
+}
+
+void LinkedBuffer::releaseWritten(std::size_t written) noexcept {
+  while (written > 0) {
+    if (!head_) {
+      std::printf("%s: corruption detected: buffer queue empty, but written is %lu", "zlinkbuf_flush_available",
+                  static_cast<unsigned long>(written));
+      std::fflush(stdout);
+      return;
+    }
+    std::size_t queued = head_->queued();
+    if (queued > written) {
+      head_->start += written;
+      length_ -= written;
+      return;
+    }
+    Chunk* next = head_->next;
+    std::free(head_);
+    head_ = next;
+    if (!head_) tail_ = nullptr;
+    length_ -= queued;
+    written -= queued;
+  }
+}
+
+LinkedBuffer::Outcome LinkedBuffer::flushAvailable(int fd) {
+  Chunk* gathered[kFlushMaxChunks];
+  std::size_t count = 0;
+  std::size_t bytes = 0;
+  for (Chunk* c = head_; c && count < kFlushMaxChunks && bytes < kFlushMaxBytes; c = c->next) {
+    gathered[count++] = c;
+    bytes += c->queued();
+  }
+  if (bytes == 0) return {Status::Done};
+
+  std::size_t written = 0;
+  bool stopped = false;
+  for (std::size_t k = 0; k < count && !stopped; ++k) {
+    const Chunk* c = gathered[k];
+    std::size_t offset = c->start;
+    while (offset < c->end) {
+      int error = 0;
+      std::size_t size = std::min(c->end - offset, kMaxTransfer);
+      ssize_t sent = platform::socketSend(fd, c->data() + offset, size, error);
+      if (sent <= 0) {
+        if (written > 0) {
+          stopped = true;  // release what went out; the rest waits
+          break;
+        }
+        if (sent == 0) return {Status::Closed};
+        if (wouldBlock(error)) return {Status::Pending};
+        printWriteError("zlinkbuf_flush_available", fd, error);
+        return {Status::Error, 0, error};
+      }
+      offset += static_cast<std::size_t>(sent);
+      written += static_cast<std::size_t>(sent);
+    }
+  }
+  releaseWritten(written);
+  return {head_ ? Status::Pending : Status::Done, written};
+}
+
+LinkedBuffer::Outcome LinkedBuffer::write(int fd, const char* bytes, std::size_t n) {
+  if (n == 0) return {Status::Done};
+  std::size_t sent = 0;
+  if (!head_) {
+    int error = 0;
+    ssize_t r = platform::socketSend(fd, bytes, std::min(n, kMaxTransfer), error);
+    if (r == 0) return {Status::Closed};
+    if (r < 0) {
+      if (!wouldBlock(error)) {
+        printWriteError("zlinkbuf_write", fd, error);
+        return {Status::Error, 0, error};
+      }
+    } else {
+      sent = static_cast<std::size_t>(r);
+    }
+  }
+  if (!append(bytes + sent, n - sent)) return {Status::Error, sent, ENOMEM};
+  return {head_ ? Status::Pending : Status::Done, sent};
+}
+
+LinkedBuffer::Outcome LinkedBuffer::readFrom(int fd, long long limit) {
+  std::size_t total = 0;
+  for (;;) {
+    if (!tail_ || tail_->end == chunkSize_) {
+      if (!newTailChunk()) return {Status::Error, total, ENOMEM};
+    }
+    std::size_t room = std::min(chunkSize_ - tail_->end, kMaxTransfer);
+    if (limit > 0) room = std::min(room, static_cast<std::size_t>(limit));
+    int error = 0;
+    ssize_t r = platform::socketRecv(fd, tail_->data() + tail_->end, room, error);
+    if (r > 0) {
+      tail_->end += static_cast<std::size_t>(r);
+      length_ += static_cast<std::size_t>(r);
+      total += static_cast<std::size_t>(r);
+      if (limit > 0) {
+        limit -= r;
+        if (limit == 0) return {Status::Done, total};
+      }
+      continue;
+    }
+    if (r == 0) return {Status::Closed, total};
+    if (wouldBlock(error)) return total > 0 ? Outcome{Status::Done, total} : Outcome{Status::Pending};
+    return {Status::Error, total, error};
+  }
+}
+
+}  // namespace halvix::modules::zsocket
