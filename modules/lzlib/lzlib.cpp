@@ -5,14 +5,14 @@
 #include <zlib.h>
 
 #include "modules/common/lua_conv.h"
+#include "modules/lzlib/lzlib_limits.h"
+#include "modules/lzlib/lzlib_stream.h"
 #include "modules/registration.h"
 
 namespace halvix::modules {
 namespace {
 
-// Inflated output is capped so that a small corrupt or hostile stream cannot
-// exhaust memory.
-constexpr std::size_t kMaxInflated = std::size_t{256} << 20;
+using lzlib::kMaxInflated;
 
 int zlibVersion_(lua_State* L) {
   lua_pushstring(L, zlibVersion());
@@ -130,12 +130,15 @@ const luaL_Reg kFunctions[] = {
     {"crc32", checksum<crc32>},
     {"compress", compress},
     {"decompress", decompress},
+    {"deflate", lzlib::newDeflateStream},
+    {"inflate", lzlib::newInflateStream},
     {nullptr, nullptr},
 };
 
 }  // namespace
 
 int luaopen_zlib(lua_State* L) {
+  lzlib::registerStreamMeta(L);
   luaL_register(L, "zlib", kFunctions);
   lua_pushliteral(L, "lzlib 0.4-work2");
   lua_setfield(L, -2, "_VERSION");
