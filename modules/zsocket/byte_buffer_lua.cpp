@@ -1,0 +1,323 @@
+// ZBUFFERMT: the byte buffer's Lua methods.
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "modules/common/lua_conv.h"
+#include "modules/zsocket/byte_buffer.h"
+#include "modules/zsocket/cdr.h"
+#include "modules/zsocket/zsocket_args.h"
+#include "modules/zsocket/zsocket_parts.h"
+#include "platform/socket_io.h"
+
+namespace halvix::modules::zsocket {
+namespace {
+
+constexpr const char* kMetaName = "ZBUFFERMT";
+// One send or receive moves at most this much, so that a count always fits
+// the 32-bit results; the rest stays queued as after any partial send.
+constexpr std::size_t kMaxTransfer = INT32_MAX;
+constexpr std::int64_t kDefaultRead = 4096;
+
+ByteBuffer* checkBuffer(lua_State* L, int arg) {
+  return static_cast<ByteBuffer*>(luaL_checkudata(L, arg, kMetaName));
+}
+
+// Counts and positions are compared as unsigned: a negative one is huge.
+std::uint64_t checkCount(lua_State* L, int arg) { return static_cast<std::uint64_t>(checkInt64(L, arg)); }
+
+bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+int pushTrue(lua_State* L) {
+  lua_pushboolean(L, 1);
+  return 1;
+}
+
+int pushTimeout(lua_State* L) { return pushFailure(L, "timeout"); }
+
+int bufferGc(lua_State* L) {
+  checkBuffer(L, 1)->release();
+  return 0;
+}
+
+int bufferSwap(lua_State* L) {
+  ByteBuffer* a = checkBuffer(L, 1);
+  ByteBuffer* b = checkBuffer(L, 2);
+  a->swap(*b);
+  return 0;
+}
+
+int bufferGetLen(lua_State* L) {
+  lua_pushnumber(L, static_cast<double>(checkBuffer(L, 1)->length));
+  return 1;
+}
+
+int bufferEmpty(lua_State* L) {
+  lua_pushboolean(L, checkBuffer(L, 1)->length == 0);
+  return 1;
+}
+
+int bufferExpand(lua_State* L) {
+  ByteBuffer* b = checkBuffer(L, 1);
+  const std::int64_t n = checkInt64(L, 2);
+  if (n < 1) return pushTrue(L);
+  if (static_cast<std::uint64_t>(n) > ByteBuffer::kMaxCapacity || !b->expand(static_cast<std::size_t>(n))) return 0;
+  return pushTrue(L);
+}
+
+int bufferPut(lua_State* L) {
+  ByteBuffer* b = checkBuffer(L, 1);
+  const ByteRange range = checkByteRange(L, 2);
+  if (!b->append(range.data, range.size)) return 0;
+  return pushTrue(L);
+}
+
+int bufferAddBuffer(lua_State* L) {
+  ByteBuffer* dst = checkBuffer(L, 1);
+  ByteBuffer* src = checkBuffer(L, 2);
+  if (dst == src) return pushTrue(L);
+  if (dst->length == 0) {
+    dst->swap(*src);
+    src->reset();
+    return pushTrue(L);
+  }
+  if (!dst->append(src->data, src->length)) return 0;
+  src->reset();
+  return pushTrue(L);
+}
+
+int bufferDrain(lua_State* L) {
+  ByteBuffer* b = checkBuffer(L, 1);
+  const std::uint64_t n = lua_isnoneornil(L, 2) ? b->length : checkCount(L, 2);
+  b->consume(n > b->length ? b->length : static_cast<std::size_t>(n));
+  if (lua_isnumber(L, 3)) {
+    const std::int64_t extra = toInt64(lua_tonumber(L, 3));
+    if (extra >= 0) {
+      const auto grow = static_cast<std::uint64_t>(extra);
+      if (grow <= ByteBuffer::kMaxCapacity && b->expand(static_cast<std::size_t>(grow))) b->length += grow;
+    } else {
+      const std::uint64_t cut = 0 - static_cast<std::uint64_t>(extra);
+      b->length = cut >= b->length ? 0 : b->length - static_cast<std::size_t>(cut);
+    }
+  }
+  return 0;
+}
+
+int bufferReset(lua_State* L) {
+  checkBuffer(L, 1)->reset();
+  return 0;
+}
+
+int bufferRollback(lua_State* L) {
+  ByteBuffer* b = checkBuffer(L, 1);
+  const std::uint64_t n = checkCount(L, 2);
+  b->data = b->storage;
+  b->misalign = 0;
+  b->length = n < b->capacity ? static_cast<std::size_t>(n) : b->capacity;
+  return 0;
+}
+
+int bufferRemove(lua_State* L) {
+  ByteBuffer* b = checkBuffer(L, 1);
+  const std::uint64_t n = checkCount(L, 2);
+  const std::size_t k = n < b->length ? static_cast<std::size_t>(n) : b->length;
+  lua_pushlstring(L, reinterpret_cast<const char*>(b->data), k);
+  b->consume(k);
+  return 1;
+}
+
+int bufferReadLine(lua_State* L) {
+  ByteBuffer* b = checkBuffer(L, 1);
+  const unsigned char* p = b->data;
+  for (std::size_t i = 0; i < b->length; ++i) {
+    const unsigned char c = p[i];
+    if (c != '\r' && c != '\n') continue;
+    lua_pushlstring(L, reinterpret_cast<const char*>(p), i);
+    std::size_t used = i + 1;
+    if (used < b->length && (p[used] == '\r' || p[used] == '\n') && p[used] != c) ++used;
+    b->consume(used);
+    return 1;
+  }
+  return 0;
+}
+
+int bufferReadFd(lua_State* L) {
+  ByteBuffer* b = checkBuffer(L, 1);
+  const int fd = checkSocket(L, 2);
+  std::int64_t n = checkInt32(L, 3);
+  if (n == 0) {
+    lua_pushnumber(L, 0);
+    return 1;
+  }
+  std::int64_t figure = kDefaultRead;
+  const long pending = platform::socketPending(fd);
+  if (pending > 0) {
+    figure = pending;
+    if (pending > kDefaultRead && pending > n) {
+      const std::uint64_t fourTimes = b->capacity > UINT32_MAX ? UINT64_MAX : std::uint64_t{b->capacity} * 4;
+      figure = static_cast<std::uint64_t>(pending) < fourTimes ? pending : static_cast<std::int64_t>(fourTimes);
+      if (figure < kDefaultRead) figure = kDefaultRead;
+    }
+  }
+  if (n < 0 || n > figure) n = figure;
+  if (static_cast<std::uint64_t>(n) > kMaxTransfer) n = static_cast<std::int64_t>(kMaxTransfer);
+  const auto want = static_cast<std::size_t>(n);
+  if (!b->expand(want)) return pushSystemError(L, ENOMEM);
+  int error = 0;
+  const ssize_t got = platform::socketRecv(fd, b->end(), want, error);
+  if (got > 0) {
+    b->length += static_cast<std::size_t>(got);
+    lua_pushnumber(L, static_cast<double>(got));
+    return 1;
+  }
+  if (got == 0) return pushFailure(L, "closed");
+  return wouldBlock(error) ? pushTimeout(L) : pushSystemError(L, error);
+}
+
+int bufferWriteFd(lua_State* L) {
+  ByteBuffer* b = checkBuffer(L, 1);
+  const int fd = checkSocket(L, 2);
+  const ByteRange range = checkByteRange(L, 3);
+  if (range.size == 0) return pushTrue(L);
+  std::size_t sent = 0;
+  if (b->length == 0) {
+    int error = 0;
+    const std::size_t once = range.size < kMaxTransfer ? range.size : kMaxTransfer;
+    const ssize_t result = platform::socketSend(fd, range.data, once, error);
+    if (result == 0) return pushFailure(L, "closed");
+    if (result < 0) {
+      if (!wouldBlock(error)) return pushSystemError(L, error);
+    } else {
+      sent = static_cast<std::size_t>(result);
+    }
+  }
+  if (!b->append(range.data + sent, range.size - sent)) return pushSystemError(L, ENOMEM);
+  return b->length == 0 ? pushTrue(L) : pushTimeout(L);
+}
+
+int bufferFlushFd(lua_State* L) {
+  ByteBuffer* b = checkBuffer(L, 1);
+  const int fd = checkSocket(L, 2);
+  const std::size_t once = b->length < kMaxTransfer ? b->length : kMaxTransfer;
+  int error = 0;
+  const ssize_t result = platform::socketSend(fd, b->data, once, error);
+  if (result == 0) return pushFailure(L, "closed");
+  if (result < 0) return wouldBlock(error) ? pushTimeout(L) : pushSystemError(L, error);
+  b->consume(static_cast<std::size_t>(result));
+  return b->length == 0 ? pushTrue(L) : pushTimeout(L);
+}
+
+int bufferGetPtr(lua_State* L) {
+  ByteBuffer* b = checkBuffer(L, 1);
+  std::int64_t i = optInt64(L, 2, 1);
+  const std::int64_t j = optInt64(L, 3, static_cast<std::int64_t>(b->length));
+  if (i == 0) i = 1;
+  if (static_cast<std::uint64_t>(i) > static_cast<std::uint64_t>(j)) {
+    i = static_cast<std::int64_t>(static_cast<std::uint64_t>(j) + 1);
+  }
+  // Plain address arithmetic: the pointer is only handed to Lua, never used here.
+  const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(b->data) + static_cast<std::uint64_t>(i) - 1;
+  lua_pushlightuserdata(L, reinterpret_cast<void*>(address));
+  lua_pushnumber(L, static_cast<double>(i));
+  lua_pushnumber(L, static_cast<double>(j));
+  return 3;
+}
+
+int bufferRdHeader(lua_State* L) {
+  ByteBuffer* b = checkBuffer(L, 1);
+  if (b->length < kPacketHeaderSize) return pushTimeout(L);
+  const int results = pushPacketHeader(L, parsePacketHeader(b->data));
+  if (lua_toboolean(L, 2)) b->consume(kPacketHeaderSize);
+  return results;
+}
+
+int bufferSetHeader(lua_State* L) {
+  ByteBuffer* b = checkBuffer(L, 1);
+  const std::int32_t offset = optInt32(L, 2, 0);
+  unsigned char header[kPacketHeaderSize];
+  const int type = lua_type(L, 3);
+  bool magicOk = true;
+  if (type == LUA_TSTRING || type == LUA_TNUMBER) {
+    std::size_t n;
+    const char* magic = lua_tolstring(L, 3, &n);
+    magicOk = n == 2;
+    if (magicOk) std::memcpy(header, magic, 2);
+  } else {
+    std::memcpy(header, "GL", 2);
+  }
+  const auto word1 = static_cast<std::uint16_t>(optInt64(L, 4, 12336));
+  const auto word2 = static_cast<std::uint16_t>(optInt64(L, 5, 0));
+  const auto bodyLength = static_cast<std::uint32_t>(optInt64(L, 6, 0));
+  if (offset < 0 || b->length < static_cast<std::size_t>(offset) + kPacketHeaderSize || !magicOk) return 0;
+  header[2] = static_cast<unsigned char>(word1 >> 8);
+  header[3] = static_cast<unsigned char>(word1);
+  header[4] = static_cast<unsigned char>(word2 >> 8);
+  header[5] = static_cast<unsigned char>(word2);
+  for (int k = 0; k < 4; ++k) header[6 + k] = static_cast<unsigned char>(bodyLength >> (24 - 8 * k));
+  std::memcpy(b->data + offset, header, kPacketHeaderSize);
+  return pushTrue(L);
+}
+
+// The packet goes behind whatever the buffer holds, so that a non-empty
+// buffer queues whole packets instead of corrupting its first bytes.
+int bufferWrPacket(lua_State* L) {
+  ByteBuffer* b = checkBuffer(L, 1);
+  const cdr::PacketArgs args = cdr::checkPacketArgs(L, 2);
+  if (!cdr::appendPacket(L, args, *b)) return luaL_error(L, "wr packet fail");
+  lua_pushvalue(L, 1);
+  return 1;
+}
+
+int bufferWrPacketVa(lua_State* L) {
+  ByteBuffer* b = checkBuffer(L, 1);
+  const cdr::PacketArgs args = cdr::checkPacketVaArgs(L, 2);
+  if (!cdr::appendPacket(L, args, *b)) return luaL_error(L, "wr packet fail");
+  lua_pushvalue(L, 1);
+  return 1;
+}
+
+const luaL_Reg kMethods[] = {
+    {"new", newByteBuffer},
+    {"swap", bufferSwap},
+    {"getlen", bufferGetLen},
+    {"empty", bufferEmpty},
+    {"expand", bufferExpand},
+    {"put", bufferPut},
+    {"addbuffer", bufferAddBuffer},
+    {"drain", bufferDrain},
+    {"reset", bufferReset},
+    {"rollback", bufferRollback},
+    {"remove", bufferRemove},
+    {"readline", bufferReadLine},
+    {"flushfd", bufferFlushFd},
+    {"readfd", bufferReadFd},
+    {"writefd", bufferWriteFd},
+    {"getptr", bufferGetPtr},
+    {"rd_header", bufferRdHeader},
+    {"set_header", bufferSetHeader},
+    {"wr_packet", bufferWrPacket},
+    {"wr_packetva", bufferWrPacketVa},
+    {nullptr, nullptr},
+};
+
+}  // namespace
+
+int newByteBuffer(lua_State* L) {
+  auto* b = static_cast<ByteBuffer*>(lua_newuserdata(L, sizeof(ByteBuffer)));
+  *b = ByteBuffer{};
+  luaL_getmetatable(L, kMetaName);
+  lua_setmetatable(L, -2);
+  return 1;
+}
+
+void registerByteBufferMeta(lua_State* L) {
+  luaL_newmetatable(L, kMetaName);
+  lua_newtable(L);
+  luaL_register(L, nullptr, kMethods);
+  lua_setfield(L, -2, "__index");
+  lua_pushcfunction(L, bufferGc);
+  lua_setfield(L, -2, "__gc");
+  lua_pop(L, 1);
+}
+
+}  // namespace halvix::modules::zsocket

@@ -1,0 +1,275 @@
+#include "modules/zsocket/cdr.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "modules/common/lua_conv.h"
+
+namespace halvix::modules::zsocket::cdr {
+
+std::size_t putVarint(unsigned char* out, std::uint64_t v) {
+  std::size_t n = 0;
+  while (v >= 0x80) {
+    out[n++] = static_cast<unsigned char>(v | 0x80);
+    v >>= 7;
+  }
+  out[n++] = static_cast<unsigned char>(v);
+  return n;
+}
+
+std::size_t getVarint32(const unsigned char* p, const unsigned char* end, std::uint32_t& v) {
+  std::uint32_t result = 0;
+  for (std::size_t i = 0; i < kMaxVarint32; ++i) {
+    if (p + i >= end) return 0;
+    const unsigned char b = p[i];
+    result |= static_cast<std::uint32_t>(b & 0x7f) << (7 * i);  // bits past 32 fall off
+    if ((b & 0x80) == 0) {
+      v = result;
+      return i + 1;
+    }
+  }
+  return 0;
+}
+
+std::size_t getVarint64(const unsigned char* p, const unsigned char* end, std::uint64_t& v) {
+  std::uint64_t result = 0;
+  for (std::size_t i = 0; i < kMaxVarint64; ++i) {
+    if (p + i >= end) return 0;
+    const unsigned char b = p[i];
+    result |= static_cast<std::uint64_t>(b & 0x7f) << (7 * i);
+    if ((b & 0x80) == 0) {
+      v = result;
+      return i + 1;
+    }
+  }
+  return 0;
+}
+
+int optDictionary(lua_State* L, int arg) {
+  if (lua_type(L, arg) != LUA_TTABLE) return 0;
+  return arg > 0 ? arg : lua_gettop(L) + arg + 1;
+}
+
+std::int64_t toLimit(lua_State* L, int arg) {
+  return lua_isnumber(L, arg) ? toInt64(lua_tonumber(L, arg)) : 0;
+}
+
+// ---- Writer ---------------------------------------------------------------
+
+bool Writer::byte(std::uint8_t b) {
+  if (out_.capacity - out_.misalign - out_.length < 1 && !out_.expand(1)) return false;
+  out_.data[out_.length++] = b;
+  return true;
+}
+
+bool Writer::number(double x) {
+  if (!out_.expand(1 + kMaxVarint64)) return false;
+  unsigned char* p = out_.end();
+  if (x >= -2147483648.0 && x <= 2147483647.0) {
+    const auto i = static_cast<std::int32_t>(x);
+    if (static_cast<double>(i) == x) {
+      p[0] = kTagInt32;
+      out_.length += 1 + putVarint(p + 1, zigzag32(i));
+      return true;
+    }
+  } else if (x >= -9223372036854775808.0 && x < 9223372036854775808.0) {
+    const auto i = static_cast<std::int64_t>(x);
+    if (static_cast<double>(i) == x) {
+      p[0] = kTagInt64;
+      out_.length += 1 + putVarint(p + 1, zigzag64(i));
+      return true;
+    }
+  }
+  std::uint64_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  p[0] = kTagDouble;
+  for (int k = 0; k < 8; ++k) p[1 + k] = static_cast<unsigned char>(bits >> (56 - 8 * k));
+  out_.length += 9;
+  return true;
+}
+
+bool Writer::string(const char* s, std::size_t n) {
+  if (n > UINT32_MAX || n > ByteBuffer::kMaxCapacity) return false;
+  if (!out_.expand(n + 1 + kMaxVarint32)) return false;
+  unsigned char* p = out_.end();
+  p[0] = kTagString;
+  std::size_t used = 1 + putVarint(p + 1, n);
+  std::memcpy(p + used, s, n);
+  out_.length += used + n;
+  return true;
+}
+
+bool Writer::value(int idx, int depth) {
+  switch (lua_type(L_, idx)) {
+    case LUA_TNONE:
+    case LUA_TNIL:
+      return byte(kTagNil);
+    case LUA_TBOOLEAN:
+      return byte(lua_toboolean(L_, idx) ? kTagTrue : kTagFalse);
+    case LUA_TNUMBER:
+      return number(lua_tonumber(L_, idx));
+    case LUA_TSTRING: {
+      std::size_t n;
+      const char* s = lua_tolstring(L_, idx, &n);
+      if (limit_ > 0) {
+        lua_pushvalue(L_, idx);
+        lua_rawget(L_, dict_);
+        const std::int32_t index = lua_isnumber(L_, -1) ? toInt32(lua_tonumber(L_, -1)) : 0;
+        lua_pop(L_, 1);
+        if (index >= 1 && index <= limit_) {
+          if (!out_.expand(1 + kMaxVarint32)) return false;
+          unsigned char* p = out_.end();
+          p[0] = kTagDictString;
+          out_.length += 1 + putVarint(p + 1, static_cast<std::uint32_t>(index));
+          return true;
+        }
+      }
+      return string(s, n);
+    }
+    case LUA_TTABLE:
+      return byte(kTagTable) && tableBody(idx, depth + 1);
+    default:
+      std::printf("unknow var type %d", lua_type(L_, idx));
+      std::fflush(stdout);
+      return false;
+  }
+}
+
+bool Writer::tableBody(int idx, int depth) {
+  if (lua_isnoneornil(L_, idx)) return byte(0);
+  if (!lua_istable(L_, idx) || depth > kMaxDepth || !lua_checkstack(L_, 4)) return false;
+  // Most tables have fewer than 128 pairs: reserve one byte for the count and
+  // widen it afterwards in the rare other case, instead of a counting pass.
+  const std::size_t countAt = out_.length;
+  if (!byte(0)) return false;
+  std::uint64_t count = 0;
+  lua_pushnil(L_);
+  while (lua_next(L_, idx) != 0) {
+    const int top = lua_gettop(L_);
+    if (!value(top - 1, depth) || !value(top, depth)) return false;
+    lua_pop(L_, 1);
+    ++count;
+  }
+  if (count > UINT32_MAX) return false;
+  unsigned char varint[kMaxVarint64];
+  const std::size_t used = putVarint(varint, count);
+  if (used > 1) {
+    if (!out_.expand(used - 1)) return false;
+    unsigned char* at = out_.data + countAt;
+    std::memmove(at + used, at + 1, out_.length - countAt - 1);
+    out_.length += used - 1;
+  }
+  std::memcpy(out_.data + countAt, varint, used);
+  return true;
+}
+
+bool Writer::argPairs(int first, std::int32_t n) {
+  if (n <= 0) return byte(0);
+  if (!out_.expand(kMaxVarint32)) return false;
+  out_.length += putVarint(out_.end(), static_cast<std::uint32_t>(n));
+  const int last = first + 2 * n;  // n was checked against the argument count
+  for (int i = first; i < last; ++i) {
+    if (!value(i)) return false;
+  }
+  return true;
+}
+
+// ---- Reader ---------------------------------------------------------------
+
+namespace {
+constexpr std::uint32_t kMaxPresize = 1u << 16;
+}  // namespace
+
+bool Reader::value(int depth) {
+  if (p_ >= end_) return false;
+  const unsigned char tag = *p_++;
+  switch (tag) {
+    case kTagNil:
+      lua_pushnil(L_);
+      return true;
+    case kTagFalse:
+    case kTagTrue:
+      lua_pushboolean(L_, tag == kTagTrue);
+      return true;
+    case kTagInt32: {
+      std::uint32_t u;
+      const std::size_t used = getVarint32(p_, end_, u);
+      if (used == 0) return false;
+      p_ += used;
+      lua_pushnumber(L_, unzigzag32(u));
+      return true;
+    }
+    case kTagDouble: {
+      if (end_ - p_ < 8) return false;
+      std::uint64_t bits = 0;
+      for (int k = 0; k < 8; ++k) bits = (bits << 8) | p_[k];
+      p_ += 8;
+      double x;
+      std::memcpy(&x, &bits, sizeof x);
+      lua_pushnumber(L_, x);
+      return true;
+    }
+    case kTagInt64: {
+      std::uint64_t u;
+      const std::size_t used = getVarint64(p_, end_, u);
+      if (used == 0) return false;
+      p_ += used;
+      lua_pushnumber(L_, static_cast<double>(unzigzag64(u)));
+      return true;
+    }
+    case kTagString: {
+      std::uint32_t n;
+      const std::size_t used = getVarint32(p_, end_, n);
+      if (used == 0 || static_cast<std::size_t>(end_ - p_) - used < n) return false;
+      lua_pushlstring(L_, reinterpret_cast<const char*>(p_ + used), n);
+      p_ += used + n;
+      return true;
+    }
+    case kTagTable:
+      return depth < kMaxDepth && tableBody(depth + 1);
+    case kTagDictString: {
+      if (dict_ == 0) {
+        std::printf("no dict %d:%d", tag, 0);
+        std::fflush(stdout);
+        return false;
+      }
+      std::uint32_t index;
+      const std::size_t used = getVarint32(p_, end_, index);
+      if (used == 0) return false;
+      p_ += used;
+      lua_pushnumber(L_, index);
+      lua_rawget(L_, dict_);
+      if (lua_isnil(L_, -1)) {
+        lua_pop(L_, 1);
+        std::printf("unknow dict string %d:%d:%d", tag, dictArg_, static_cast<std::int32_t>(index));
+        std::fflush(stdout);
+        return false;
+      }
+      return true;
+    }
+    default:
+      std::printf("unknow var type %d", tag);
+      std::fflush(stdout);
+      return false;
+  }
+}
+
+bool Reader::tableBody(int depth) {
+  std::uint32_t count;
+  const std::size_t used = getVarint32(p_, end_, count);
+  if (used == 0) return false;
+  p_ += used;
+  // Every pair takes at least two bytes; a larger count cannot be complete.
+  if (count > static_cast<std::size_t>(end_ - p_) / 2 || !lua_checkstack(L_, 4)) return false;
+  // A body whose first key is 1 is most likely an array.
+  const bool array = count > 0 && p_[0] == kTagInt32 && p_[1] == 0x02;
+  const int presize = static_cast<int>(count < kMaxPresize ? count : kMaxPresize);
+  lua_createtable(L_, array ? presize : 0, array ? 0 : presize);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (!value(depth) || !value(depth)) return false;
+    lua_rawset(L_, -3);  // a nil or NaN key raises the engine's table-index error
+  }
+  return true;
+}
+
+}  // namespace halvix::modules::zsocket::cdr

@@ -1,0 +1,157 @@
+#pragma once
+// CDR: the tagged binary encoding of Lua values exchanged with the
+// application's peers, and its packet framing. Every byte below is wire
+// format; peers depend on it exactly.
+//
+//   value      = nil | false | true | int32 | double | int64 | string | table | dictstr
+//   nil        = 0x01
+//   false      = 0x02
+//   true       = 0x03
+//   int32      = 0x04 varint32(zigzag32(v))        integral v in [-2^31, 2^31 - 1]; -0 is 0
+//   double     = 0x05 b7 b6 b5 b4 b3 b2 b1 b0      IEEE 754, most significant byte first;
+//                                                  fractions, infinities, NaN, |v| >= 2^63
+//   int64      = 0x06 varint64(zigzag64(v))        other integral v in [-2^63, 2^63)
+//   string     = 0x11 varint32(n) n*byte
+//   table      = 0x12 tablebody
+//   dictstr    = 0x13 varint32(index)              index into the caller's dictionary
+//   tablebody  = varint32(count) count*(value value)   key then value, traversal order;
+//                                                  the empty body is the single byte 0x00
+//   varint32   = base-128, least significant group first, top bit = more follows;
+//                1..5 bytes, a fifth byte with its top bit set is malformed, bits above 32 dropped
+//   varint64   = the same in 1..10 bytes; a tenth byte with its top bit set is malformed,
+//                only its lowest bit is used (bit 63)
+//   zigzag(v)  = (v << 1) ^ (v >> 31 or 63, arithmetic); inverse (u >> 1) ^ -(u & 1)
+//   Tags 0x00, 0x07..0x10 and 0x14..0xff do not occur.
+//
+//   packet     = header [headbody [body]]          headbody present when a head or a body is given
+//   header     = magic(2 bytes, default "GL") word1(u16 BE, default 0x3030)
+//                word2(u16 BE, default 0) body_length(u32 BE: bytes after the header)
+//   body       = raw bytes | tablebody             the reader must know which
+//
+// Dictionary rule: with a dictionary table and a limit > 0, the writer emits
+// 0x13 for a string s when rawget(dict, s), taken as a 32-bit integer, lies in
+// [1, limit]; otherwise the inline form. The reader resolves 0x13 with
+// rawget(dict, index) and accepts any non-nil value.
+//
+// Nesting deeper than kMaxDepth tables (self-referencing tables included)
+// fails like any other malformed or unsupported input.
+#include <cstddef>
+#include <cstdint>
+
+#include <lua.hpp>
+
+#include "modules/zsocket/byte_buffer.h"
+
+namespace halvix::modules::zsocket::cdr {
+
+enum Tag : std::uint8_t {
+  kTagNil = 0x01,
+  kTagFalse = 0x02,
+  kTagTrue = 0x03,
+  kTagInt32 = 0x04,
+  kTagDouble = 0x05,
+  kTagInt64 = 0x06,
+  kTagString = 0x11,
+  kTagTable = 0x12,
+  kTagDictString = 0x13,
+};
+
+inline constexpr int kMaxDepth = 200;
+inline constexpr std::size_t kMaxVarint32 = 5;
+inline constexpr std::size_t kMaxVarint64 = 10;
+
+inline std::uint32_t zigzag32(std::int32_t v) {
+  return (static_cast<std::uint32_t>(v) << 1) ^ static_cast<std::uint32_t>(v >> 31);
+}
+inline std::uint64_t zigzag64(std::int64_t v) {
+  return (static_cast<std::uint64_t>(v) << 1) ^ static_cast<std::uint64_t>(v >> 63);
+}
+inline std::int32_t unzigzag32(std::uint32_t u) { return static_cast<std::int32_t>((u >> 1) ^ (0u - (u & 1u))); }
+inline std::int64_t unzigzag64(std::uint64_t u) {
+  return static_cast<std::int64_t>((u >> 1) ^ (std::uint64_t{0} - (u & 1u)));
+}
+
+// Writes the varint of v at out (room for kMaxVarint64 bytes); returns its size.
+std::size_t putVarint(unsigned char* out, std::uint64_t v);
+// Decodes a varint from [p, end); returns the bytes used, 0 when malformed.
+std::size_t getVarint32(const unsigned char* p, const unsigned char* end, std::uint32_t& v);
+std::size_t getVarint64(const unsigned char* p, const unsigned char* end, std::uint64_t& v);
+
+// Encodes Lua values from the stack, appending to `out`. On failure the
+// caller discards what was appended and restores the stack top.
+class Writer {
+ public:
+  // dictIndex: absolute stack index of the dictionary table, 0 for none.
+  Writer(lua_State* L, ByteBuffer& out, int dictIndex, std::int64_t limit)
+      : L_(L), out_(out), dict_(dictIndex), limit_(dictIndex != 0 ? limit : 0) {}
+
+  // Tagged value at absolute index idx (an absent argument is nil).
+  bool value(int idx, int depth = 0);
+  // Table body of the table at idx; nil writes the empty body.
+  bool tableBody(int idx, int depth = 0);
+  // varint32 n, then the n key/value pairs at first, first + 1, ...; n <= 0 writes 0x00.
+  bool argPairs(int first, std::int32_t n);
+
+  bool number(double x);
+  bool string(const char* s, std::size_t n);
+  bool byte(std::uint8_t b);
+
+ private:
+  lua_State* L_;
+  ByteBuffer& out_;
+  int dict_;
+  std::int64_t limit_;
+};
+
+// Decodes from [begin, begin + size), pushing each result. On failure the
+// caller restores the stack top; diagnostics are printed to standard output.
+class Reader {
+ public:
+  // dictIndex: absolute stack index of the dictionary, 0 for none; dictArg is
+  // the argument position named in the diagnostics (0 when none).
+  Reader(lua_State* L, const unsigned char* begin, std::size_t size, int dictIndex, int dictArg)
+      : L_(L), begin_(begin), end_(begin + size), p_(begin), dict_(dictIndex), dictArg_(dictArg) {}
+
+  void seek(std::size_t offset) { p_ = begin_ + offset; }
+  std::size_t offset() const { return static_cast<std::size_t>(p_ - begin_); }
+
+  bool value(int depth = 0);
+  bool tableBody(int depth = 0);
+
+ private:
+  lua_State* L_;
+  const unsigned char* begin_;
+  const unsigned char* end_;
+  const unsigned char* p_;
+  int dict_;
+  int dictArg_;
+};
+
+// Stack index argument `arg` as an absolute index when it is a table, else 0.
+int optDictionary(lua_State* L, int arg);
+// The engine's to-integer conversion of a limit: 0 for non-numbers.
+std::int64_t toLimit(lua_State* L, int arg);
+
+// Arguments of a packet, checked before anything is written.
+struct PacketArgs {
+  int dict = 0;
+  std::int64_t limit = 0;
+  unsigned char header[10] = {};
+  enum class Head { None, Empty, Table, Pairs } head = Head::None;
+  enum class Body { None, Bytes, Table, Pairs } body = Body::None;
+  int headIndex = 0, bodyIndex = 0;           // tables, or the first pair's argument
+  std::int32_t headPairs = 0, bodyPairs = 0;
+  const unsigned char* bytes = nullptr;       // raw body
+  std::size_t byteCount = 0;
+};
+
+// cdr_wr_packet's arguments beginning with the dictionary at `base`. Raises
+// "wr packet fail" for a bad magic or start, argument errors for misuse.
+PacketArgs checkPacketArgs(lua_State* L, int base);
+// cdr_wr_packetva's: the argument count must be base - 1 + 2 * (nhead + nbody) + 7.
+PacketArgs checkPacketVaArgs(lua_State* L, int base);
+// Appends the packet behind the contents of `out`. False on failure, with
+// `out` holding exactly its former contents.
+bool appendPacket(lua_State* L, const PacketArgs& args, ByteBuffer& out);
+
+}  // namespace halvix::modules::zsocket::cdr
