@@ -7,4 +7,8 @@ namespace halvix::modules {
 // lzlib 0.4-compatible zlib binding: global table `zlib`.
 int luaopen_zlib(lua_State* L);
 
+// zpack, zunpack, float2hex, hex2float, ztab2str, zcrc8, zcrc16, zcrcA001,
+// zcrc32, zcrypt1, in that order: set as globals and as the table `zstr`.
+extern const luaL_Reg kZstrFunctions[];
+
 }  // namespace halvix::modules

@@ -84,6 +84,9 @@ const Row kRows[] = {
     // zsocket (row 4) joins here.
     {How::Preload, "cjson", luaopen_cjson},
     // zacc (row 6), the pack and checksum globals, zstr and zpack (rows 7 to 9) join here.
+    {How::Globals, nullptr, nullptr, modules::kZstrFunctions},
+    {How::Library, "zstr", nullptr, modules::kZstrFunctions},
+    {How::Chunk, nullptr, nullptr, nullptr, "package.loaded['zpack']={zpack=zpack,zunpack=zunpack}"},
     {How::LuaSqlGlobal, "luasql", luaopen_luasql_sqlite3},
     {How::Chunk, nullptr, nullptr, nullptr, "package.loaded['luasql.sqlite3']=luasql"},
     {How::SocketStartup, nullptr},

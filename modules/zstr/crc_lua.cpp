@@ -1,0 +1,29 @@
+#include <cstdint>
+
+#include "modules/zstr/byte_range.h"
+#include "modules/zstr/crc.h"
+#include "modules/zstr/zstr.h"
+
+namespace halvix::modules::zstr {
+namespace {
+
+// Arguments: init (default 0; its low bits are the running value), s, i, j.
+template <typename T, T (*Update)(T, const unsigned char*, std::size_t)>
+int crcFunction(lua_State* L) {
+  const auto init = static_cast<std::uint64_t>(optInt64(L, 1, 0));
+  std::size_t n = 0;
+  const auto* s = reinterpret_cast<const unsigned char*>(luaL_checklstring(L, 2, &n));
+  const Range range = optRange(L, 3, n);
+  const T crc = Update(static_cast<T>(init), s + range.first, range.count);
+  lua_pushnumber(L, static_cast<lua_Number>(crc));
+  return 1;
+}
+
+}  // namespace
+
+int zcrc8(lua_State* L) { return crcFunction<std::uint8_t, crc8>(L); }
+int zcrc16(lua_State* L) { return crcFunction<std::uint16_t, crc16>(L); }
+int zcrcA001(lua_State* L) { return crcFunction<std::uint16_t, crcA001>(L); }
+int zcrc32(lua_State* L) { return crcFunction<std::uint32_t, crc32NoInvert>(L); }
+
+}  // namespace halvix::modules::zstr
