@@ -1,9 +1,11 @@
 #include "sdk/builtin_modules.h"
 
+// kGeneratedBlobs: base.MessagePack, make_readable, setuploader, compressed at
+// build time (cmake/HalvixLuaBlobs.cmake).
+#include "builtin_module_blobs.inc"
+
 namespace halvix::sdk {
 
-// The build does not embed the built-in modules yet; normal-mode start-up
-// then fails at the bundle loader's set-up.
-std::span<const BuiltinModuleBlob> builtinModuleBlobs() { return {}; }
+std::span<const BuiltinModuleBlob> builtinModuleBlobs() { return kGeneratedBlobs; }
 
 }  // namespace halvix::sdk

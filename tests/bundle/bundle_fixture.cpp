@@ -1,0 +1,51 @@
+#include "tests/bundle/bundle_fixture.h"
+
+namespace halvix::test {
+
+const char* const kBundleHelpers = R"LUA(
+MessagePack = require('base.MessagePack')
+function enc(s) return zcrypt1('FernQuill_fqx4', zlib.compress(s)) end
+function be32(n)
+  return string.char(math.floor(n / 16777216) % 256, math.floor(n / 65536) % 256,
+                     math.floor(n / 256) % 256, n % 256)
+end
+function block(spec)
+  local area, list, offset = {}, {}, 0
+  for _, m in ipairs(spec.mods or {}) do
+    local stored = m.raw or enc(m[2])
+    list[m[1]] = { offset, #stored }
+    area[#area + 1] = stored
+    offset = offset + #stored
+  end
+  local header = spec.header or { spec.tag or 'lib1', spec.label or 'lib', spec.luaSize or offset, spec.modList or list }
+  local h = spec.rawHeader or enc(MessagePack.pack(header))
+  return be32(spec.headerLength or #h) .. h .. table.concat(area)
+end
+function writeBundle(name, ...)
+  local path = DIR .. '/' .. name
+  local f = assert(io.open(path, 'wb'))
+  f:write(table.concat({ ... }))
+  f:close()
+  return path
+end
+function setup(name)
+  return require('setuploader').setupLoader(DIR .. '/' .. name)
+end
+)LUA";
+
+void BundleFixture::SetUp() {
+  LuaFixture::SetUp();
+  if (HasFatalFailure()) return;
+  ASSERT_LUA("DIR = '" + dir_.path().string() + "'");
+  ASSERT_LUA(kBundleHelpers);
+}
+
+std::string BundleFixture::printed(const std::string& code) {
+  testing::internal::CaptureStdout();
+  std::string error = run(code);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ("", error);
+  return out;
+}
+
+}  // namespace halvix::test

@@ -1,0 +1,80 @@
+// lsdpack: the bundle writer. Its logic is Lua (lsdpack.lua, compiled in as a
+// blob like the built-in modules) running in a state built as the host builds
+// it, so that it reads bundles with exactly the host's reader.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <lua.hpp>
+
+#include "sdk/builtin_modules.h"
+#include "sdk/corvel_native_impl.h"
+
+#include "lsdpack_blob.inc"
+
+namespace {
+
+// The reader's diagnostics go to standard error, plainly; its traces are not
+// shown. make_readable takes these globals when it is loaded.
+constexpr const char* kPrinters =
+    "function ErrPrint(...)\n"
+    "  local parts = {}\n"
+    "  for i = 1, select('#', ...) do parts[i] = tostring((select(i, ...))) end\n"
+    "  io.stderr:write('lsdpack: ', table.concat(parts, ','), '\\n')\n"
+    "end\n"
+    "function DbgPrint() end\n";
+
+int traceback(lua_State* L) {
+  const char* message = lua_tostring(L, 1);
+  if (!message) message = lua_pushfstring(L, "(error object is a %s value)", luaL_typename(L, 1));
+  lua_getglobal(L, "debug");
+  lua_getfield(L, -1, "traceback");
+  lua_pushstring(L, message);
+  lua_pushinteger(L, 2);
+  lua_call(L, 2, 1);
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace halvix::sdk;
+  CorvelNativeImpl engine(10);
+  StateOptions options;
+  options.hotDev = false;
+  options.installLoader = false;
+  if (auto failure = engine.prepareState(options)) {
+    std::fprintf(stderr, "lsdpack: %s\n", failure->c_str());
+    return 1;
+  }
+  if (!engine.doString(kPrinters) || !engine.luaPreloadModules()) {
+    std::fprintf(stderr, "lsdpack: %s\n", kPreloadModulesFailed);
+    return 1;
+  }
+  for (const BuiltinModuleBlob& blob : kGeneratedBlobs) {
+    if (!engine.luaPreloadBytes(blob.data, blob.size)) {
+      std::fprintf(stderr, "lsdpack: cannot load its own Lua code\n");
+      return 1;
+    }
+  }
+
+  lua_State* L = engine.state();
+  lua_pushcfunction(L, traceback);
+  int handler = lua_gettop(L);
+  engine.requireModule("lsdpack");
+  lua_getfield(L, -1, "main");
+  lua_createtable(L, argc, 0);
+  for (int i = 1; i < argc; ++i) {
+    lua_pushstring(L, argv[i]);
+    lua_rawseti(L, -2, i);
+  }
+  int status = 1;
+  if (lua_pcall(L, 1, 1, handler) != 0) {
+    const char* message = lua_tostring(L, -1);
+    std::fprintf(stderr, "lsdpack: %s\n", message ? message : "(error object is not a string)");
+  } else if (lua_isnumber(L, -1)) {
+    status = static_cast<int>(lua_tointeger(L, -1));
+  }
+  std::fflush(stdout);
+  return status;
+}
