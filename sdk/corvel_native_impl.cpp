@@ -144,6 +144,13 @@ bool CorvelNativeImpl::luaPreloadBytes(const unsigned char* blob, std::size_t le
   return ctx.loaded;
 }
 
+bool CorvelNativeImpl::luaPreloadModules() {
+  for (const BuiltinModuleBlob& blob : builtinModuleBlobs()) {
+    if (!luaPreloadBytes(blob.data, blob.size)) return false;
+  }
+  return true;
+}
+
 std::optional<std::string> CorvelNativeImpl::prepareState(const StateOptions& options) {
   if (state_) return std::string(kStartLuaEngineFailed);
   state_ = luaL_newstate();
@@ -159,9 +166,7 @@ std::optional<std::string> CorvelNativeImpl::prepareState(const StateOptions& op
   }
 
   if (!options.hotDev) {
-    for (const BuiltinModuleBlob& blob : builtinModuleBlobs()) {
-      if (!luaPreloadBytes(blob.data, blob.size)) return std::string(kPreloadModulesFailed);
-    }
+    if (!luaPreloadModules()) return std::string(kPreloadModulesFailed);
     if (options.installLoader) {
       std::string chunk = "require('setuploader').setupLoader('" +
                           escapeBackslashes(options.root + "/" + options.bundleName) + "')";

@@ -46,6 +46,9 @@ class CorvelNativeImpl {
   bool setPackagePath(const std::string& pattern);
   void preloadCModule(const char* name, lua_CFunction opener);
   bool luaPreloadBytes(const unsigned char* blob, std::size_t length);
+  // Preloads the built-in modules (base.MessagePack, make_readable,
+  // setuploader) in order; false at the first that fails.
+  bool luaPreloadModules();
 
   // Calls preload.forwardPlateCall(callback object, packedCall). A failure is
   // logged and the call dropped; the handler is then never called.
