@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "tools/corvel_lua/bundle_mode.h"
 #include "tools/corvel_lua/corvel_lua.h"
 
 namespace halvix::tools {
@@ -38,7 +39,9 @@ namespace {
 int usage() {
   std::fprintf(stderr,
                "usage: corvel-lua SCRIPT [ARG...]\n"
-               "       corvel-lua --app DIR [--seconds S] [--call HEX]...\n");
+               "       corvel-lua --app DIR [--seconds S] [--call HEX]...\n"
+               "       corvel-lua --bundle FILE [--seconds S] [--call HEX]...\n"
+               "       corvel-lua --bundle FILE SCRIPT [ARG...]\n");
   return 1;
 }
 
@@ -68,6 +71,7 @@ int main(int argc, char** argv) {
     }
     return runActivation(run);
   }
+  if (std::strcmp(argv[1], "--bundle") == 0) return runBundle(argc, argv);
   if (argv[1][0] == '-' && argv[1][1] != '\0') return usage();
   ScriptRun run;
   run.program = argv[0];
