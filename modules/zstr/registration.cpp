@@ -5,6 +5,8 @@ namespace halvix::modules {
 
 // The order is the order in which the globals are set.
 const luaL_Reg kZstrFunctions[] = {
+    {"zpack", zstr::zpack},
+    {"zunpack", zstr::zunpack},
     {"float2hex", zstr::float2hex},
     {"hex2float", zstr::hex2float},
     {"ztab2str", zstr::ztab2str},
