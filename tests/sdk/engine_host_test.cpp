@@ -1,0 +1,117 @@
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "sdk/corvel_native_impl.h"
+#include "sdk/sdk_log.h"
+#include "tests/support/lua_fixture.h"
+
+namespace halvix::test {
+namespace {
+
+using EngineHostTest = LuaFixture;
+
+TEST_F(EngineHostTest, PrintTakesOneStringArgument) {
+  testing::internal::CaptureStdout();
+  EXPECT_LUA("print('a', 'b') print(42) print() print(nil) print({})");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "luaPrint:a\n"
+            "luaPrint:type error: only support string, got number\n"
+            "luaPrint:type error: only support string, got no value\n"
+            "luaPrint:type error: only support string, got nil\n"
+            "luaPrint:type error: only support string, got table\n");
+}
+
+TEST_F(EngineHostTest, LongLinesAreCutTo4095Bytes) {
+  testing::internal::CaptureStdout();
+  EXPECT_LUA("print(string.rep('x', 5000))");
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out, "luaPrint:" + std::string(4095 - 9, 'x'));
+}
+
+TEST_F(EngineHostTest, LogTextIsNotReinterpreted) {
+  testing::internal::CaptureStdout();
+  EXPECT_LUA("print('100%s %d %n')");
+  sdk::sdkLog(49, "dropped\n");
+  sdk::sdkLog(50, "kept %d\n", 7);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "luaPrint:100%s %d %n\nkept 7\n");
+}
+
+TEST_F(EngineHostTest, TwoThreadsLogWholeLines) {
+  testing::internal::CaptureStdout();
+  auto writer = [](char c) {
+    for (int i = 0; i < 200; ++i) sdk::sdkLog(100, "%s\n", std::string(300, c).c_str());
+  };
+  std::thread a(writer, 'a'), b(writer, 'b');
+  a.join();
+  b.join();
+  std::istringstream out(testing::internal::GetCapturedStdout());
+  int lines = 0;
+  for (std::string line; std::getline(out, line); ++lines) {
+    ASSERT_TRUE(line == std::string(300, 'a') || line == std::string(300, 'b')) << line.substr(0, 40);
+  }
+  EXPECT_EQ(lines, 400);
+}
+
+TEST_F(EngineHostTest, RegisteredModulesAndGlobals) {
+  EXPECT_LUA(R"(
+    for _, name in ipairs({'lpeg', 'md5.core', 'bit', 'cjson', 'lfs', 'socket.core', 'mime.core', 'zlib',
+                           'luasql.sqlite3'}) do
+      assert(package.loaded[name] ~= nil, name .. ' not loaded')
+    end
+    assert(package.loaded.socket == nil and package.loaded.mime == nil)
+    assert(package.loaded['socket.core'] == socket and package.loaded['mime.core'] == mime)
+    assert(package.loaded.zlib == zlib and zlib._VERSION == 'lzlib 0.4-work2')
+    assert(package.loaded['luasql.sqlite3'] == luasql and type(luasql.sqlite3) == 'function')
+    assert(require('bit').band(0xff, 0x0f) == 15)
+    assert(require('md5.core').sum('abc'):len() == 16)
+    assert(require('cjson').encode({1, 2}) == '[1,2]')
+    -- the Lua halves of LuaSocket and MIME load over the host's cores
+    assert(require('socket').tcp and require('mime').b64('a') == 'YQ==')
+    local conn = luasql.sqlite3():connect(':memory:')
+    assert(conn:execute('create table t (x)') == 0)
+    conn:close()
+    eq(VAR_OSTypeName, 'windows') eq(VAR_IS_HOTDEV, false) eq(VAR_DOC_ROOT, '.') eq(VAR_LOG_LEVEL, 10)
+    assert(VAR_LUA_ROOT == nil and VAR_LUA_LOGROOT == nil)
+  )");
+}
+
+TEST_F(EngineHostTest, DoStringAndRequireModuleKeepTheStack) {
+  lua_State* state = L();
+  int top = lua_gettop(state);
+  EXPECT_TRUE(engine_->doString("x_from_chunk = 1"));
+  EXPECT_FALSE(engine_->doString("error('boom')"));
+  EXPECT_FALSE(engine_->doString("this is not lua"));
+  EXPECT_EQ(lua_gettop(state), top);
+
+  engine_->requireModule("cjson");
+  EXPECT_TRUE(lua_istable(state, -1));
+  engine_->requireModule("no.such.module");
+  EXPECT_TRUE(lua_isnil(state, -1));
+  EXPECT_EQ(lua_gettop(state), top + 2);
+  lua_settop(state, top);
+  EXPECT_EQ(eval("__TEMP_OBJECT__"), "nil");
+
+  EXPECT_TRUE(engine_->setPackagePath("/tmp/a\\b/?.lua"));
+  EXPECT_EQ(eval("package.path:sub(1, 18)"), "/tmp/a\\b/?.lua;./?");
+}
+
+TEST(EscapeBackslashesTest, DoublesBackslashesOnly) {
+  EXPECT_EQ(sdk::escapeBackslashes(".\\lsd\\ls.lsd"), ".\\\\lsd\\\\ls.lsd");
+  EXPECT_EQ(sdk::escapeBackslashes("it's/plain"), "it's/plain");
+  EXPECT_EQ(sdk::escapeBackslashes(""), "");
+}
+
+TEST(EngineStartupTest, FailingStartupChunkReportsStartLuaEngineFailed) {
+  // A root that breaks the generated chunk's quoting cannot start the engine.
+  sdk::CorvelNativeImpl engine(10);
+  sdk::StateOptions options;
+  options.hotDev = true;
+  options.root = "/tmp/it's";
+  auto failure = engine.prepareState(options);
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_EQ(*failure, "initSDK failed: start LuaEngine failed.");
+}
+
+}  // namespace
+}  // namespace halvix::test

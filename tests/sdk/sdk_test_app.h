@@ -1,0 +1,50 @@
+#pragma once
+// A Lua application written into a scratch developer tree, and helpers for
+// waiting on results that arrive from the SDK worker thread.
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <msgpack.hpp>
+
+#include "sdk/corvel_native.h"
+#include "tests/support/temp_dir.h"
+
+namespace halvix::test {
+
+// Writes `preloadSource` as preload.lua where hot-development mode looks for
+// the application below the scratch tree.
+class HotDevApp {
+ public:
+  explicit HotDevApp(const std::string& preloadSource);
+  sdk::SdkDirectories directories() const { return {".", dir_.path().string()}; }
+  std::string appRoot() const;
+  void write(const std::string& relative, const std::string& content) const;
+
+ private:
+  TempDir dir_;
+};
+
+// Collects what completions deliver on other threads.
+class Collector {
+ public:
+  void add(std::string item);
+  // Waits until at least `count` items arrived (generous timeout).
+  bool waitFor(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+  std::vector<std::string> items();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> items_;
+};
+
+// A ResultCallback that records "true:" / "false:<message>".
+sdk::ResultCallback recordResult(Collector& into);
+
+// An application whose forwardPlateCall answers the packed call back.
+extern const char* const kEchoApp;
+
+}  // namespace halvix::test
