@@ -1,0 +1,88 @@
+#pragma once
+// The engine's C interface: the FlutterDesktop... functions the host uses for
+// engines, messaging and plugin registration, with the signatures of
+// Flutter's desktop embedding API. On Linux they come from our engine
+// stand-in, a shared library shipped as "support.dat".
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(__GNUC__)
+#define FLUTTER_EXPORT __attribute__((visibility("default")))
+#else
+#define FLUTTER_EXPORT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct FlutterDesktopEngine* FlutterDesktopEngineRef;
+typedef struct FlutterDesktopMessenger* FlutterDesktopMessengerRef;
+typedef struct FlutterDesktopPluginRegistrar* FlutterDesktopPluginRegistrarRef;
+typedef struct _FlutterPlatformMessageResponseHandle FlutterDesktopMessageResponseHandle;
+
+typedef struct {
+  const wchar_t* assets_path;
+  const wchar_t* icu_data_path;
+  const wchar_t* aot_library_path;
+  const char* dart_entrypoint;
+  int dart_entrypoint_argc;
+  const char** dart_entrypoint_argv;
+} FlutterDesktopEngineProperties;
+
+typedef struct {
+  size_t struct_size;
+  const char* channel;
+  const uint8_t* message;
+  size_t message_size;
+  const FlutterDesktopMessageResponseHandle* response_handle;
+} FlutterDesktopMessage;
+
+typedef void (*FlutterDesktopBinaryReply)(const uint8_t* data, size_t data_size, void* user_data);
+typedef void (*FlutterDesktopMessageCallback)(FlutterDesktopMessengerRef messenger,
+                                              const FlutterDesktopMessage* message, void* user_data);
+typedef void (*FlutterDesktopOnPluginRegistrarDestroyed)(FlutterDesktopPluginRegistrarRef registrar);
+
+// Creates an engine with its own platform loop (see HalvixFlutterEngineGetLoop).
+FLUTTER_EXPORT FlutterDesktopEngineRef FlutterDesktopEngineCreate(const FlutterDesktopEngineProperties* engine_properties);
+// Destroys the registrar (running its destruction handler), closes the
+// messenger socket and frees the engine. Platform thread only.
+FLUTTER_EXPORT bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef engine);
+FLUTTER_EXPORT FlutterDesktopPluginRegistrarRef FlutterDesktopEngineGetPluginRegistrar(FlutterDesktopEngineRef engine,
+                                                                                      const char* plugin_name);
+FLUTTER_EXPORT FlutterDesktopMessengerRef FlutterDesktopEngineGetMessenger(FlutterDesktopEngineRef engine);
+
+// Sends to every connected Dart-side client. Platform thread only. False
+// when no client is connected.
+FLUTTER_EXPORT bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger, const char* channel,
+                                                const uint8_t* message, const size_t message_size);
+// As above; `reply` runs once on the platform thread with the first client's
+// answer, or with no data when every client went away without answering.
+FLUTTER_EXPORT bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger, const char* channel,
+                                                         const uint8_t* message, const size_t message_size,
+                                                         const FlutterDesktopBinaryReply reply, void* user_data);
+// Answers a message delivered to a callback. Any thread; the answer is carried
+// over to the platform loop. Each handle is answered at most once.
+FLUTTER_EXPORT void FlutterDesktopMessengerSendResponse(FlutterDesktopMessengerRef messenger,
+                                                        const FlutterDesktopMessageResponseHandle* handle,
+                                                        const uint8_t* data, size_t data_length);
+// Installs (or, with a null callback, removes) the handler of a channel.
+// Platform thread only; handlers run on the platform thread.
+FLUTTER_EXPORT void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef messenger, const char* channel,
+                                                       FlutterDesktopMessageCallback callback, void* user_data);
+
+FLUTTER_EXPORT FlutterDesktopMessengerRef FlutterDesktopPluginRegistrarGetMessenger(FlutterDesktopPluginRegistrarRef registrar);
+FLUTTER_EXPORT void FlutterDesktopPluginRegistrarSetDestructionHandler(FlutterDesktopPluginRegistrarRef registrar,
+                                                                       FlutterDesktopOnPluginRegistrarDestroyed callback);
+
+// Stand-in additions, with no counterpart in Flutter's API.
+//
+// Starts serving the messenger on a Unix-domain stream socket at `path`
+// (mode 0600; a stale socket file there is replaced). 0 on success, else an
+// errno value. One socket per engine.
+FLUTTER_EXPORT int HalvixFlutterEngineListen(FlutterDesktopEngineRef engine, const char* path);
+
+#ifdef __cplusplus
+}  // extern "C"
+#endif

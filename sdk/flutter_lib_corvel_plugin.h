@@ -1,0 +1,43 @@
+#pragma once
+// The Flutter plugin through which the Dart side drives the SDK: it owns the
+// process's CorvelNative and answers the method channel
+// "com.brisktide.corvel.methodchannel".
+#include <memory>
+
+#include "platform/flutter/encodable_value.h"
+#include "platform/flutter/method_call.h"
+#include "platform/flutter/method_result.h"
+#include "platform/flutter/plugin.h"
+#include "platform/flutter/plugin_registrar_windows.h"
+#include "platform/flutter_engine/flutter_windows.h"
+#include "sdk/corvel_native.h"
+
+namespace halvix::sdk {
+
+inline constexpr const char* kSdkChannelName = "com.brisktide.corvel.methodchannel";
+inline constexpr const char* kBadArguments = "Bad Arguments";
+inline constexpr int kDefaultLogLevel = 10;
+
+class FlutterLibCorvelPlugin : public flutter::Plugin {
+ public:
+  // `directories` is where the SDK looks for the application; tests point it
+  // at a scratch tree, the host leaves the defaults.
+  static void RegisterWithRegistrar(flutter::PluginRegistrarWindows* registrar, SdkDirectories directories = {});
+
+  explicit FlutterLibCorvelPlugin(SdkDirectories directories = {});
+  ~FlutterLibCorvelPlugin() override;
+
+  void HandleMethodCall(const flutter::MethodCall<flutter::EncodableValue>& method_call,
+                        std::unique_ptr<flutter::MethodResult<flutter::EncodableValue>> result);
+
+ private:
+  void handleInitSdk(const flutter::EncodableValue* arguments,
+                     std::unique_ptr<flutter::MethodResult<flutter::EncodableValue>> result);
+
+  std::unique_ptr<CorvelNative> native_;
+};
+
+}  // namespace halvix::sdk
+
+extern "C" __attribute__((visibility("default"))) void FlutterLibCorvelPluginRegisterWithRegistrar(
+    FlutterDesktopPluginRegistrarRef registrar);
