@@ -47,13 +47,13 @@ bool ByteBuffer::overlapsStorage(const void* p, std::size_t n) const {
 
 bool ByteBuffer::append(const void* bytes, std::size_t n) {
   if (n == 0) return true;
+  if (n > kMaxCapacity || misalign + length > kMaxCapacity - n) return false;
   if (overlapsStorage(bytes, n)) {
     // The block may move while growing; copy the source out first.
     std::vector<unsigned char> copy(static_cast<const unsigned char*>(bytes),
                                     static_cast<const unsigned char*>(bytes) + n);
     return append(copy.data(), n);
   }
-  if (n > kMaxCapacity || misalign + length > kMaxCapacity - n) return false;
   if (capacity < misalign + length + n && !expand(n)) return false;
   std::memcpy(data + length, bytes, n);
   length += n;

@@ -225,9 +225,10 @@ int bufferGetPtr(lua_State* L) {
 
 int bufferRdHeader(lua_State* L) {
   ByteBuffer* b = checkBuffer(L, 1);
+  const bool consume = lua_toboolean(L, 2);
   if (b->length < kPacketHeaderSize) return pushTimeout(L);
   const int results = pushPacketHeader(L, parsePacketHeader(b->data));
-  if (lua_toboolean(L, 2)) b->consume(kPacketHeaderSize);
+  if (consume) b->consume(kPacketHeaderSize);
   return results;
 }
 

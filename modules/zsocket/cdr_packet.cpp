@@ -140,6 +140,8 @@ bool appendPacket(lua_State* L, const PacketArgs& args, ByteBuffer& out) {
   // A raw body may point into `out` itself, whose block can move below.
   std::vector<unsigned char> aside;
   const unsigned char* bytes = args.bytes;
+  const std::size_t room = ByteBuffer::kMaxCapacity - out.misalign - out.length;
+  if (args.body == PacketArgs::Body::Bytes && args.byteCount > room) return false;
   if (args.body == PacketArgs::Body::Bytes && out.overlapsStorage(bytes, args.byteCount)) {
     aside.assign(bytes, bytes + args.byteCount);
     bytes = aside.data();
