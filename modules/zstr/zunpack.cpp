@@ -88,13 +88,10 @@ bool unpackOne(lua_State* L, Reader& in, const Code& code, bool swap) {
     case Kind::Int32Based:
     case Kind::Int64Based: {
       if (!in.fixed(code.width, swap, v)) return false;
-      lua_Number n = 0;
-      switch (code.width) {
-        case 1: n = code.isSigned ? static_cast<std::int8_t>(v) : static_cast<std::uint8_t>(v); break;
-        case 2: n = code.isSigned ? static_cast<std::int16_t>(v) : static_cast<std::uint16_t>(v); break;
-        case 4: n = code.isSigned ? static_cast<std::int32_t>(v) : static_cast<std::uint32_t>(v); break;
-        default: n = static_cast<lua_Number>(static_cast<std::int64_t>(v)); break;
-      }
+      // Sign-extend from the field's width; 8-byte fields are always signed.
+      const int unused = 64 - 8 * code.width;
+      const auto n = code.isSigned ? static_cast<lua_Number>(static_cast<std::int64_t>(v << unused) >> unused)
+                                   : static_cast<lua_Number>(v);
       pushValue(L, n);
       return true;
     }
