@@ -11,4 +11,11 @@ int luaopen_zlib(lua_State* L);
 // zcrc32, zcrypt1, in that order: set as globals and as the table `zstr`.
 extern const luaL_Reg kZstrFunctions[];
 
+// zacc: utility functions; the list is registered as the library "zacc".
+int luaopen_zacc(lua_State* L);
+extern const luaL_Reg kZaccFunctions[];
+
+// irpacker: infrared code packing; module `irpacker`.
+int luaopen_irpacker(lua_State* L);
+
 }  // namespace halvix::modules

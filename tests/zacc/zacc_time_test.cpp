@@ -1,0 +1,130 @@
+// zacc's clock functions and the time-zone offset.
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include "modules/zacc/zacc_time.h"
+#include "platform/system_clock.h"
+#include "tests/support/lua_fixture.h"
+
+namespace halvix::test {
+namespace {
+
+using modules::zacc::standardOffsetAt;
+using modules::zacc::unixMilliseconds;
+using modules::zacc::unixSeconds;
+
+constexpr std::uint64_t kUnixEpochFileTime = 116444736000000000ULL;
+
+// Sets TZ for the life of the object and restores it afterwards.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* tz) {
+    if (const char* old = std::getenv("TZ")) saved_ = old;
+    setenv("TZ", tz, 1);
+    tzset();
+  }
+  ~ScopedTimeZone() {
+    if (saved_) {
+      setenv("TZ", saved_->c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+TEST(ZaccTimeBase, FileTimeConversions) {
+  struct Case {
+    std::uint64_t fileTime;
+    double seconds;
+    std::int64_t millis;
+  } cases[] = {
+      {kUnixEpochFileTime, 0.0, 0},
+      {kUnixEpochFileTime + 15000000, 1.5, 1500},
+      {kUnixEpochFileTime + 9984, 0.0009984, 0},  // below a millisecond truncates
+      {kUnixEpochFileTime - 15000000, -1.5, -1500},
+      {0, -11644473600.0, -11644473600000},
+      // 2100-01-01 00:00:00 UTC, after the 32-bit limits.
+      {kUnixEpochFileTime + 4102444800ULL * 10000000ULL, 4102444800.0, 4102444800000},
+  };
+  for (const Case& c : cases) {
+    EXPECT_NEAR(c.seconds, unixSeconds(c.fileTime), 1e-5) << c.fileTime;
+    EXPECT_EQ(c.millis, unixMilliseconds(c.fileTime)) << c.fileTime;
+  }
+}
+
+TEST(ZaccTimeBase, SystemClockFollowsTheRealtimeClock) {
+  const auto before = static_cast<double>(std::time(nullptr));
+  const double now = unixSeconds(platform::fileTimeNow());
+  const auto after = static_cast<double>(std::time(nullptr));
+  EXPECT_GE(now, before - 1);
+  EXPECT_LE(now, after + 1);
+}
+
+TEST(ZaccTimeZone, StandardOffsetIgnoresDaylightSavingAndPasses2038) {
+  struct Case {
+    const char* tz;
+    std::int64_t offset;
+  } cases[] = {
+      {"UTC0", 0},
+      {"CST-8", 28800},
+      {"EST5EDT,M3.2.0,M11.1.0", -18000},
+      {"<+0530>-5:30", 19800},
+      {"NZST-12NZDT,M9.5.0,M4.1.0/3", 43200},
+  };
+  const std::int64_t instants[] = {
+      1700000000,             // November 2023
+      1720000000,             // July 2024
+      (std::int64_t{1} << 31) + 86400 * 10,   // January 2038, past the 32-bit limit
+      (std::int64_t{1} << 31) + 86400 * 180,  // summer 2038
+      4102444800 + 86400 * 190,               // July 2100
+  };
+  for (const Case& c : cases) {
+    ScopedTimeZone zone(c.tz);
+    for (const std::int64_t t : instants) {
+      EXPECT_EQ(c.offset, standardOffsetAt(t)) << c.tz << " at " << t;
+    }
+  }
+}
+
+class ZaccTime : public LuaFixture {};
+
+TEST_F(ZaccTime, ClockFunctionsAgreeWithOsTime) {
+  EXPECT_LUA(R"(
+    local now = os.time()
+    for _, name in ipairs{'timestamp', 'tickstamp'} do
+      local t = zacc[name]()
+      assert(math.abs(t - now) < 5, name .. ' far from os.time: ' .. t .. ' vs ' .. now)
+      assert(t ~= math.floor(t) or true)
+    end
+    local whole, frac = zacc.gettime2()
+    eq(whole, math.floor(whole), 'whole seconds')
+    assert(frac >= 0 and frac < 1, 'fraction ' .. frac)
+    assert(math.abs(whole - now) < 5, 'gettime2 far from os.time')
+    local ms = zacc.timems()
+    eq(ms, math.floor(ms), 'whole milliseconds')
+    assert(math.abs(ms / 1000 - now) < 5, 'timems far from os.time')
+    -- Successive readings do not go backwards within a test run by much.
+    local a = zacc.timestamp(); local b = zacc.tickstamp()
+    assert(b - a > -1 and b - a < 5, 'timestamp then tickstamp')
+  )");
+}
+
+TEST_F(ZaccTime, TmzoneUsesTheLocalZone) {
+  {
+    ScopedTimeZone zone("CST-8");
+    EXPECT_EQ("28800", eval("zacc.tmzone()"));
+  }
+  {
+    ScopedTimeZone zone("EST5EDT,M3.2.0,M11.1.0");
+    EXPECT_EQ("-18000", eval("zacc.tmzone()"));
+  }
+}
+
+}  // namespace
+}  // namespace halvix::test
