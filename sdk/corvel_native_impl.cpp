@@ -68,9 +68,27 @@ bool CorvelNativeImpl::doString(const char* chunk) {
 
 void CorvelNativeImpl::requireModule(const std::string& name) {
   int top = lua_gettop(state_);
-  std::string chunk = "__TEMP_OBJECT__ = require('" + name + "')";
-  if (luaL_loadstring(state_, chunk.c_str()) == 0) lua_pcall(state_, 0, 0, 0);
-  lua_settop(state_, top);  // drops an error message; nothing else is left
+  // Every forwarded call requires preload; the compiled chunk is kept per
+  // name in the registry so that it is compiled once, not once per call.
+  static const char* const kChunkCache = "halvix.requireChunks";
+  lua_getfield(state_, LUA_REGISTRYINDEX, kChunkCache);
+  if (!lua_istable(state_, -1)) {
+    lua_pop(state_, 1);
+    lua_newtable(state_);
+    lua_pushvalue(state_, -1);
+    lua_setfield(state_, LUA_REGISTRYINDEX, kChunkCache);
+  }
+  lua_getfield(state_, -1, name.c_str());
+  if (!lua_isfunction(state_, -1)) {
+    lua_pop(state_, 1);
+    std::string chunk = "__TEMP_OBJECT__ = require('" + name + "')";
+    if (luaL_loadstring(state_, chunk.c_str()) == 0) {
+      lua_pushvalue(state_, -1);
+      lua_setfield(state_, -3, name.c_str());
+    }
+  }
+  if (lua_isfunction(state_, -1)) lua_pcall(state_, 0, 0, 0);
+  lua_settop(state_, top);  // drops the cache and an error message
   lua_getglobal(state_, "__TEMP_OBJECT__");
   lua_pushnil(state_);
   lua_setglobal(state_, "__TEMP_OBJECT__");
