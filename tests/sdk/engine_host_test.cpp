@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/console.h"
 #include "sdk/corvel_native_impl.h"
+#include "sdk/globals.h"
 #include "sdk/sdk_log.h"
 #include "tests/support/lua_fixture.h"
 
@@ -35,6 +37,20 @@ TEST_F(EngineHostTest, LogTextIsNotReinterpreted) {
   sdk::sdkLog(49, "dropped\n");
   sdk::sdkLog(50, "kept %d\n", 7);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "luaPrint:100%s %d %n\nkept 7\n");
+}
+
+TEST_F(EngineHostTest, AfterRegistrationTheLogGoesToTheConsoleOnly) {
+  sdk::setPluginRegistered(true);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  platform::setConsolePresent(false);
+  EXPECT_LUA("print('lost without a console')");
+  platform::setConsolePresent(true);
+  EXPECT_LUA("print('to the console')");
+  platform::setConsolePresent(false);
+  sdk::setPluginRegistered(false);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "luaPrint:to the console\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
 TEST_F(EngineHostTest, TwoThreadsLogWholeLines) {
