@@ -1,39 +1,66 @@
 #include "modules/zstr/crc.h"
 
+#include <cstring>
+
 #include <zlib.h>
 
 #include "modules/zstr/crc_tables.h"
 
 namespace halvix::modules::zstr {
 
+namespace {
+
+// Sixteen bytes as two little-endian words (memcpy: no alignment needed).
+struct Block {
+  std::uint64_t lo, hi;
+};
+
+inline Block load16(const unsigned char* p) {
+  Block b;
+  std::memcpy(&b.lo, p, 8);
+  std::memcpy(&b.hi, p + 8, 8);
+  return b;
+}
+
+// Byte k of the block meets slice 15 - k.
+template <typename T>
+inline T fold16(const SliceTables<T>& s, const Block& b) {
+  auto byte = [](std::uint64_t w, int k) { return static_cast<std::size_t>((w >> (8 * k)) & 0xFF); };
+  return static_cast<T>(s[15][byte(b.lo, 0)] ^ s[14][byte(b.lo, 1)] ^ s[13][byte(b.lo, 2)] ^ s[12][byte(b.lo, 3)] ^
+                        s[11][byte(b.lo, 4)] ^ s[10][byte(b.lo, 5)] ^ s[9][byte(b.lo, 6)] ^ s[8][byte(b.lo, 7)] ^
+                        s[7][byte(b.hi, 0)] ^ s[6][byte(b.hi, 1)] ^ s[5][byte(b.hi, 2)] ^ s[4][byte(b.hi, 3)] ^
+                        s[3][byte(b.hi, 4)] ^ s[2][byte(b.hi, 5)] ^ s[1][byte(b.hi, 6)] ^ s[0][byte(b.hi, 7)]);
+}
+
+}  // namespace
+
+// Reflected: the state meets the first data byte.
 std::uint8_t crc8(std::uint8_t crc, const unsigned char* p, std::size_t n) {
-  const auto& s = kCrc8Slices;
   for (; n >= kSlices; n -= kSlices, p += kSlices) {
-    crc = s[15][crc ^ p[0]] ^ s[14][p[1]] ^ s[13][p[2]] ^ s[12][p[3]] ^ s[11][p[4]] ^ s[10][p[5]] ^
-          s[9][p[6]] ^ s[8][p[7]] ^ s[7][p[8]] ^ s[6][p[9]] ^ s[5][p[10]] ^ s[4][p[11]] ^ s[3][p[12]] ^
-          s[2][p[13]] ^ s[1][p[14]] ^ s[0][p[15]];
+    Block b = load16(p);
+    b.lo ^= crc;
+    crc = fold16(kCrc8Slices, b);
   }
   return crc8Plain(crc, p, n);
 }
 
-// Most significant bit first: the state's high byte meets the first data byte.
+// Most significant bit first: the state's high byte meets the first data
+// byte and its low byte the second.
 std::uint16_t crc16(std::uint16_t crc, const unsigned char* p, std::size_t n) {
-  const auto& s = kCrc16Slices;
   for (; n >= kSlices; n -= kSlices, p += kSlices) {
-    crc = s[15][(crc >> 8) ^ p[0]] ^ s[14][(crc & 0xFF) ^ p[1]] ^ s[13][p[2]] ^ s[12][p[3]] ^
-          s[11][p[4]] ^ s[10][p[5]] ^ s[9][p[6]] ^ s[8][p[7]] ^ s[7][p[8]] ^ s[6][p[9]] ^ s[5][p[10]] ^
-          s[4][p[11]] ^ s[3][p[12]] ^ s[2][p[13]] ^ s[1][p[14]] ^ s[0][p[15]];
+    Block b = load16(p);
+    b.lo ^= static_cast<std::uint64_t>((crc >> 8) | ((crc & 0xFF) << 8));
+    crc = fold16(kCrc16Slices, b);
   }
   return crc16Plain(crc, p, n);
 }
 
 // Reflected: the state's low byte meets the first data byte.
 std::uint16_t crcA001(std::uint16_t crc, const unsigned char* p, std::size_t n) {
-  const auto& s = kCrcA001Slices;
   for (; n >= kSlices; n -= kSlices, p += kSlices) {
-    crc = s[15][(crc & 0xFF) ^ p[0]] ^ s[14][(crc >> 8) ^ p[1]] ^ s[13][p[2]] ^ s[12][p[3]] ^
-          s[11][p[4]] ^ s[10][p[5]] ^ s[9][p[6]] ^ s[8][p[7]] ^ s[7][p[8]] ^ s[6][p[9]] ^ s[5][p[10]] ^
-          s[4][p[11]] ^ s[3][p[12]] ^ s[2][p[13]] ^ s[1][p[14]] ^ s[0][p[15]];
+    Block b = load16(p);
+    b.lo ^= crc;
+    crc = fold16(kCrcA001Slices, b);
   }
   return crcA001Plain(crc, p, n);
 }
