@@ -11,6 +11,9 @@ int luaopen_zlib(lua_State* L);
 // zcrc32, zcrypt1, in that order: set as globals and as the table `zstr`.
 extern const luaL_Reg kZstrFunctions[];
 
+// zsocket: socket functions, byte and linked buffers, CDR; module `zsocket`.
+int luaopen_zsocket(lua_State* L);
+
 // zacc: utility functions; the list is registered as the library "zacc".
 int luaopen_zacc(lua_State* L);
 extern const luaL_Reg kZaccFunctions[];

@@ -81,7 +81,7 @@ const Row kRows[] = {
     {How::Preload, "lpeg", luaopen_lpeg},
     {How::Preload, "md5.core", luaopen_md5_core},
     {How::Preload, "bit", luaopen_bit},
-    // zsocket (row 4) joins here.
+    {How::Preload, "zsocket", modules::luaopen_zsocket},
     {How::Preload, "cjson", luaopen_cjson},
     // zacc (row 6), the pack and checksum globals, zstr and zpack (rows 7 to 9) join here.
     {How::Preload, "zacc", modules::luaopen_zacc},
