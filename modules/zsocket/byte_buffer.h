@@ -23,6 +23,8 @@ struct ByteBuffer {
   // else a block of max(capacity, 256) doubled until it fits. False when the
   // block cannot grow (the buffer keeps its old block, possibly realigned).
   bool expand(std::size_t n);
+  // expand(n) with the common case inline.
+  bool reserve(std::size_t n) { return capacity - misalign - length >= n || expand(n); }
   // Copies n bytes behind the contents. `bytes` may point into this buffer's
   // own block; they are copied aside before the block can move.
   bool append(const void* bytes, std::size_t n);

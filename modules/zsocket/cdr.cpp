@@ -17,7 +17,7 @@ std::size_t putVarint(unsigned char* out, std::uint64_t v) {
   return n;
 }
 
-std::size_t getVarint32(const unsigned char* p, const unsigned char* end, std::uint32_t& v) {
+std::size_t getVarint32Slow(const unsigned char* p, const unsigned char* end, std::uint32_t& v) {
   std::uint32_t result = 0;
   for (std::size_t i = 0; i < kMaxVarint32; ++i) {
     if (p + i >= end) return 0;
@@ -57,13 +57,13 @@ std::int64_t toLimit(lua_State* L, int arg) {
 // ---- Writer ---------------------------------------------------------------
 
 bool Writer::byte(std::uint8_t b) {
-  if (out_.capacity - out_.misalign - out_.length < 1 && !out_.expand(1)) return false;
+  if (!out_.reserve(1)) return false;
   out_.data[out_.length++] = b;
   return true;
 }
 
 bool Writer::number(double x) {
-  if (!out_.expand(1 + kMaxVarint64)) return false;
+  if (!out_.reserve(1 + kMaxVarint64)) return false;
   unsigned char* p = out_.end();
   if (x >= -2147483648.0 && x <= 2147483647.0) {
     const auto i = static_cast<std::int32_t>(x);
@@ -90,7 +90,7 @@ bool Writer::number(double x) {
 
 bool Writer::string(const char* s, std::size_t n) {
   if (n > UINT32_MAX || n > ByteBuffer::kMaxCapacity) return false;
-  if (!out_.expand(n + 1 + kMaxVarint32)) return false;
+  if (!out_.reserve(n + 1 + kMaxVarint32)) return false;
   unsigned char* p = out_.end();
   p[0] = kTagString;
   std::size_t used = 1 + putVarint(p + 1, n);
@@ -117,7 +117,7 @@ bool Writer::value(int idx, int depth) {
         const std::int32_t index = lua_isnumber(L_, -1) ? toInt32(lua_tonumber(L_, -1)) : 0;
         lua_pop(L_, 1);
         if (index >= 1 && index <= limit_) {
-          if (!out_.expand(1 + kMaxVarint32)) return false;
+          if (!out_.reserve(1 + kMaxVarint32)) return false;
           unsigned char* p = out_.end();
           p[0] = kTagDictString;
           out_.length += 1 + putVarint(p + 1, static_cast<std::uint32_t>(index));
@@ -144,10 +144,10 @@ bool Writer::tableBody(int idx, int depth) {
   if (!byte(0)) return false;
   std::uint64_t count = 0;
   lua_pushnil(L_);
+  const int key = lua_gettop(L_);
   while (lua_next(L_, idx) != 0) {
-    const int top = lua_gettop(L_);
-    if (!value(top - 1, depth) || !value(top, depth)) return false;
-    lua_pop(L_, 1);
+    if (!value(key, depth) || !value(key + 1, depth)) return false;
+    lua_settop(L_, key);
     ++count;
   }
   if (count > UINT32_MAX) return false;
@@ -264,7 +264,8 @@ bool Reader::tableBody(int depth) {
   // A body whose first key is 1 is most likely an array.
   const bool array = count > 0 && p_[0] == kTagInt32 && p_[1] == 0x02;
   const int presize = static_cast<int>(count < kMaxPresize ? count : kMaxPresize);
-  lua_createtable(L_, array ? presize : 0, array ? 0 : presize);
+  // LuaJIT's array part starts at index 0, so n array slots hold keys 1 to n - 1.
+  lua_createtable(L_, array ? presize + 1 : 0, array ? 0 : presize);
   for (std::uint32_t i = 0; i < count; ++i) {
     if (!value(depth) || !value(depth)) return false;
     lua_rawset(L_, -3);  // a nil or NaN key raises the engine's table-index error

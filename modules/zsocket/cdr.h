@@ -74,8 +74,15 @@ inline std::int64_t unzigzag64(std::uint64_t u) {
 // Writes the varint of v at out (room for kMaxVarint64 bytes); returns its size.
 std::size_t putVarint(unsigned char* out, std::uint64_t v);
 // Decodes a varint from [p, end); returns the bytes used, 0 when malformed.
-std::size_t getVarint32(const unsigned char* p, const unsigned char* end, std::uint32_t& v);
+std::size_t getVarint32Slow(const unsigned char* p, const unsigned char* end, std::uint32_t& v);
 std::size_t getVarint64(const unsigned char* p, const unsigned char* end, std::uint64_t& v);
+inline std::size_t getVarint32(const unsigned char* p, const unsigned char* end, std::uint32_t& v) {
+  if (p < end && *p < 0x80) {
+    v = *p;
+    return 1;
+  }
+  return getVarint32Slow(p, end, v);
+}
 
 // Encodes Lua values from the stack, appending to `out`. On failure the
 // caller discards what was appended and restores the stack top.
