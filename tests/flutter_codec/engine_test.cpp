@@ -1,0 +1,231 @@
+#include <sys/stat.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/flutter_engine/messenger_client.h"
+#include "tests/flutter_codec/engine_host.h"
+
+namespace {
+
+using halvix::flutter_engine::MessengerClient;
+using halvix::test::EngineHost;
+using Bytes = std::vector<uint8_t>;
+using namespace std::chrono_literals;
+
+constexpr auto kWait = 10s;
+
+// Answers every message on its channel with the message reversed, from the
+// thread the test chooses, and records on which thread messages arrived.
+struct EchoHandler {
+  std::atomic<int> calls{0};
+  std::atomic<bool> offLoopThreadSeen{false};
+  std::thread::id loopThread;
+  bool replyFromOtherThread = false;
+  bool replyTwice = false;
+  std::vector<std::thread> repliers;
+
+  ~EchoHandler() {
+    for (auto& t : repliers) t.join();
+  }
+
+  static void callback(FlutterDesktopMessengerRef messenger, const FlutterDesktopMessage* message, void* user) {
+    auto* self = static_cast<EchoHandler*>(user);
+    ++self->calls;
+    if (std::this_thread::get_id() != self->loopThread) self->offLoopThreadSeen = true;
+    Bytes reply(message->message, message->message + message->message_size);
+    std::reverse(reply.begin(), reply.end());
+    auto handle = message->response_handle;
+    auto send = [=] {
+      FlutterDesktopMessengerSendResponse(messenger, handle, reply.data(), reply.size());
+      if (self->replyTwice) FlutterDesktopMessengerSendResponse(messenger, handle, reply.data(), reply.size());
+    };
+    if (self->replyFromOtherThread)
+      self->repliers.emplace_back(send);
+    else
+      send();
+  }
+};
+
+class EngineTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(host.listenError(), 0);
+    FlutterDesktopMessengerSetCallback(host.messenger(), "echo", EchoHandler::callback, &echo);
+    host.start();
+    echo.loopThread = host.loopThreadId();
+  }
+
+  Bytes roundTrip(MessengerClient& client, const std::string& channel, const Bytes& payload) {
+    uint32_t id = client.send(channel, payload);
+    Bytes reply;
+    EXPECT_EQ(client.waitReply(id, kWait, &reply), MessengerClient::Outcome::kReply);
+    return reply;
+  }
+
+  EngineHost host;
+  EchoHandler echo;
+};
+
+TEST_F(EngineTest, DeliversOnThePlatformThreadAndReplies) {
+  MessengerClient client(host.socketPath());
+  EXPECT_EQ(roundTrip(client, "echo", {1, 2, 3}), (Bytes{3, 2, 1}));
+  EXPECT_EQ(roundTrip(client, "nobody", {1}), Bytes{});  // no handler: empty reply
+  EXPECT_EQ(echo.calls, 1);
+  EXPECT_FALSE(echo.offLoopThreadSeen);
+}
+
+TEST_F(EngineTest, SocketIsPrivateToItsUser) {
+  struct stat st {};
+  ASSERT_EQ(::stat(host.socketPath().c_str(), &st), 0);
+  EXPECT_TRUE(S_ISSOCK(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(EngineTest, RepliesFromOtherThreadsAreCarriedOverOnceEach) {
+  echo.replyFromOtherThread = true;
+  echo.replyTwice = true;
+  MessengerClient client(host.socketPath());
+  for (uint8_t i = 0; i < 20; ++i) EXPECT_EQ(roundTrip(client, "echo", {i, 0}), (Bytes{0, i}));
+  // A second answer to the same handle must not produce a second reply frame.
+  auto extra = client.readFrame(200ms);
+  EXPECT_FALSE(extra);
+  EXPECT_FALSE(client.closed());
+}
+
+TEST_F(EngineTest, SeveralClientsAreServedSideBySide) {
+  MessengerClient a(host.socketPath());
+  MessengerClient b(host.socketPath());
+  uint32_t ia = a.send("echo", {1, 2});
+  uint32_t ib = b.send("echo", {3, 4});
+  Bytes ra, rb;
+  EXPECT_EQ(b.waitReply(ib, kWait, &rb), MessengerClient::Outcome::kReply);
+  EXPECT_EQ(a.waitReply(ia, kWait, &ra), MessengerClient::Outcome::kReply);
+  EXPECT_EQ(ra, (Bytes{2, 1}));
+  EXPECT_EQ(rb, (Bytes{4, 3}));
+}
+
+TEST_F(EngineTest, GarbageOrHalfFramesDropOnlyThatClient) {
+  MessengerClient good(host.socketPath());
+  const Bytes garbage[] = {
+      {0, 0, 0, 0},                    // zero length
+      {5, 0, 0, 0, 9, 0, 0, 0, 0},     // unknown kind
+      {0xff, 0xff, 0xff, 0xff},        // over the size limit
+      {7, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0},  // empty channel name
+  };
+  for (const auto& bytes : garbage) {
+    MessengerClient bad(host.socketPath());
+    bad.sendRaw(bytes.data(), bytes.size());
+    EXPECT_FALSE(bad.readFrame(kWait));
+    EXPECT_TRUE(bad.closed());
+    EXPECT_EQ(roundTrip(good, "echo", {7, 8}), (Bytes{8, 7}));
+  }
+  {
+    // Disconnects in the middle of a frame.
+    MessengerClient half(host.socketPath());
+    Bytes frame = halvix::flutter_engine::encodeMessageFrame(1, "echo", nullptr, 0);
+    half.sendRaw(frame.data(), frame.size() - 2);
+  }
+  EXPECT_EQ(roundTrip(good, "echo", {5}), (Bytes{5}));
+}
+
+TEST_F(EngineTest, AnswersForAClientThatLeftAreDropped) {
+  echo.replyFromOtherThread = true;
+  {
+    MessengerClient leaving(host.socketPath());
+    leaving.send("echo", {1});
+  }
+  MessengerClient staying(host.socketPath());
+  EXPECT_EQ(roundTrip(staying, "echo", {1, 2}), (Bytes{2, 1}));
+}
+
+struct ReplyLog {
+  std::vector<Bytes> replies;
+  std::atomic<int> count{0};
+  static void record(const uint8_t* data, size_t size, void* user) {
+    auto* self = static_cast<ReplyLog*>(user);
+    self->replies.emplace_back(data, data + size);
+    ++self->count;
+  }
+};
+
+TEST_F(EngineTest, HostToClientMessagesAndTheirReplies) {
+  ReplyLog log;
+  bool sent = true;
+  host.onLoop([&] { sent = FlutterDesktopMessengerSendWithReply(host.messenger(), "up", nullptr, 0, ReplyLog::record, &log); });
+  EXPECT_FALSE(sent);  // nobody connected
+
+  MessengerClient client(host.socketPath());
+  EXPECT_EQ(roundTrip(client, "echo", {1}), Bytes{1});  // the engine has surely accepted it now
+  Bytes payload{4, 5};
+  host.onLoop([&] {
+    sent = FlutterDesktopMessengerSendWithReply(host.messenger(), "up", payload.data(), payload.size(),
+                                                ReplyLog::record, &log);
+  });
+  ASSERT_TRUE(sent);
+  auto frame = client.readFrame(kWait);
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->channel, "up");
+  EXPECT_EQ(frame->payload, payload);
+  Bytes answer = halvix::flutter_engine::encodeReplyFrame(frame->id, payload.data(), 1);
+  client.sendRaw(answer.data(), answer.size());
+  for (int i = 0; i < 1000 && log.count == 0; ++i) std::this_thread::sleep_for(5ms);
+  host.onLoop([] {});
+  ASSERT_EQ(log.replies.size(), 1u);
+  EXPECT_EQ(log.replies[0], Bytes{4});
+}
+
+TEST_F(EngineTest, ClientLeavingWithoutAnsweringGivesAnEmptyReply) {
+  ReplyLog log;
+  {
+    MessengerClient client(host.socketPath());
+    EXPECT_EQ(roundTrip(client, "echo", {1}), Bytes{1});
+    host.onLoop([&] { FlutterDesktopMessengerSendWithReply(host.messenger(), "up", nullptr, 0, ReplyLog::record, &log); });
+    ASSERT_TRUE(client.readFrame(kWait));
+  }
+  for (int i = 0; i < 1000 && log.count == 0; ++i) std::this_thread::sleep_for(5ms);
+  host.onLoop([] {});
+  ASSERT_EQ(log.replies.size(), 1u);
+  EXPECT_TRUE(log.replies[0].empty());
+}
+
+int destroyedCount = 0;
+void onRegistrarDestroyed(FlutterDesktopPluginRegistrarRef) { ++destroyedCount; }
+
+TEST_F(EngineTest, DestroyRunsTheRegistrarHandlerAndRemovesTheSocket) {
+  destroyedCount = 0;
+  auto registrar = FlutterDesktopEngineGetPluginRegistrar(host.engine(), "any");
+  EXPECT_EQ(FlutterDesktopPluginRegistrarGetMessenger(registrar), host.messenger());
+  host.onLoop([&] { FlutterDesktopPluginRegistrarSetDestructionHandler(registrar, onRegistrarDestroyed); });
+  MessengerClient client(host.socketPath());
+  host.destroyEngine();
+  EXPECT_EQ(destroyedCount, 1);
+  EXPECT_NE(::access(host.socketPath().c_str(), F_OK), 0);
+  EXPECT_FALSE(client.readFrame(kWait));
+  EXPECT_TRUE(client.closed());
+}
+
+TEST(EngineListen, RefusesToReplaceAFileThatIsNotASocket) {
+  EngineHost host;
+  ASSERT_EQ(host.listenError(), 0);
+  halvix::test::TempDir dir;
+  auto path = dir.write("plain", "x");
+  EXPECT_EQ(HalvixFlutterEngineListen(host.engine(), path.c_str()), EBUSY);  // one socket per engine
+
+  boost::asio::io_context loop;
+  FlutterDesktopEngineProperties properties{};
+  FlutterDesktopEngineRef other = HalvixFlutterEngineCreateOnLoop(&properties, &loop);
+  EXPECT_EQ(HalvixFlutterEngineListen(other, path.c_str()), EEXIST);
+  EXPECT_EQ(HalvixFlutterEngineListen(other, std::string(200, 'a').c_str()), ENAMETOOLONG);
+  FlutterDesktopEngineDestroy(other);
+}
+
+}  // namespace
