@@ -97,8 +97,12 @@ end
 
 function PackFile.readLuaLibs(fn)
   local f = io.open(fn, "rb")
-  if not f then
+  -- A directory opens on some systems but cannot be read.
+  local readable, readErr = true, nil
+  if f then readable, readErr = f:read(0) end
+  if not f or (readable == nil and readErr ~= nil) then
     DbgPrint("Open file for read failed:", fn)
+    if f then f:close() end
     return nil
   end
   local list = {}

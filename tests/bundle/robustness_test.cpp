@@ -104,6 +104,14 @@ TEST_F(BundleFixture, MissingBundleFailsTheSetup) {
       << out;
 }
 
+TEST_F(BundleFixture, DirectoryIsNoBundle) {
+  EXPECT_LUA(R"(
+    local ok, err = pcall(setup, '')
+    eq(ok, false)
+    eq(err, 'load from file failed:' .. DIR .. '/')
+  )");
+}
+
 TEST_F(BundleFixture, ReaderClosesTheFileWhenAHeaderRaises) {
   // Many failed setups must not pile up open files.
   EXPECT_LUA(R"(
