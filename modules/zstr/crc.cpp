@@ -10,36 +10,39 @@ namespace halvix::modules::zstr {
 
 namespace {
 
-// Sixteen bytes as two little-endian words (memcpy: no alignment needed).
+// N data bytes as N / 8 little-endian words (memcpy: no alignment needed).
+template <std::size_t N>
 struct Block {
-  std::uint64_t lo, hi;
+  std::uint64_t w[N / 8];
 };
 
-inline Block load16(const unsigned char* p) {
-  Block b;
-  std::memcpy(&b.lo, p, 8);
-  std::memcpy(&b.hi, p + 8, 8);
+template <std::size_t N>
+inline Block<N> load(const unsigned char* p) {
+  Block<N> b;
+  std::memcpy(b.w, p, N);
   return b;
 }
 
-// Byte k of the block meets slice 15 - k.
-template <typename T>
-inline T fold16(const SliceTables<T>& s, const Block& b) {
-  auto byte = [](std::uint64_t w, int k) { return static_cast<std::size_t>((w >> (8 * k)) & 0xFF); };
-  return static_cast<T>(s[15][byte(b.lo, 0)] ^ s[14][byte(b.lo, 1)] ^ s[13][byte(b.lo, 2)] ^ s[12][byte(b.lo, 3)] ^
-                        s[11][byte(b.lo, 4)] ^ s[10][byte(b.lo, 5)] ^ s[9][byte(b.lo, 6)] ^ s[8][byte(b.lo, 7)] ^
-                        s[7][byte(b.hi, 0)] ^ s[6][byte(b.hi, 1)] ^ s[5][byte(b.hi, 2)] ^ s[4][byte(b.hi, 3)] ^
-                        s[3][byte(b.hi, 4)] ^ s[2][byte(b.hi, 5)] ^ s[1][byte(b.hi, 6)] ^ s[0][byte(b.hi, 7)]);
+// Byte k of the block meets slice N - 1 - k: the effect of that byte followed
+// by the rest of the block. Four independent accumulators in full-width
+// registers keep the XORs from forming one serial chain.
+template <typename T, std::size_t N>
+inline T fold(const SliceTables<T, N>& s, const Block<N>& b) {
+  unsigned acc[4] = {0, 0, 0, 0};
+#pragma GCC unroll 32
+  for (std::size_t k = 0; k < N; ++k) acc[k % 4] ^= s[N - 1 - k][(b.w[k / 8] >> (8 * (k % 8))) & 0xFF];
+  return static_cast<T>((acc[0] ^ acc[1]) ^ (acc[2] ^ acc[3]));
 }
 
 }  // namespace
 
 // Reflected: the state meets the first data byte.
 std::uint8_t crc8(std::uint8_t crc, const unsigned char* p, std::size_t n) {
-  for (; n >= kSlices; n -= kSlices, p += kSlices) {
-    Block b = load16(p);
-    b.lo ^= crc;
-    crc = fold16(kCrc8Slices, b);
+  constexpr std::size_t N = 32;
+  for (; n >= N; n -= N, p += N) {
+    Block<N> b = load<N>(p);
+    b.w[0] ^= crc;
+    crc = fold(kCrc8Slices, b);
   }
   return crc8Plain(crc, p, n);
 }
@@ -47,20 +50,22 @@ std::uint8_t crc8(std::uint8_t crc, const unsigned char* p, std::size_t n) {
 // Most significant bit first: the state's high byte meets the first data
 // byte and its low byte the second.
 std::uint16_t crc16(std::uint16_t crc, const unsigned char* p, std::size_t n) {
-  for (; n >= kSlices; n -= kSlices, p += kSlices) {
-    Block b = load16(p);
-    b.lo ^= static_cast<std::uint64_t>((crc >> 8) | ((crc & 0xFF) << 8));
-    crc = fold16(kCrc16Slices, b);
+  constexpr std::size_t N = 16;
+  for (; n >= N; n -= N, p += N) {
+    Block<N> b = load<N>(p);
+    b.w[0] ^= static_cast<std::uint64_t>((crc >> 8) | ((crc & 0xFF) << 8));
+    crc = fold(kCrc16Slices, b);
   }
   return crc16Plain(crc, p, n);
 }
 
 // Reflected: the state's low byte meets the first data byte.
 std::uint16_t crcA001(std::uint16_t crc, const unsigned char* p, std::size_t n) {
-  for (; n >= kSlices; n -= kSlices, p += kSlices) {
-    Block b = load16(p);
-    b.lo ^= crc;
-    crc = fold16(kCrcA001Slices, b);
+  constexpr std::size_t N = 16;
+  for (; n >= N; n -= N, p += N) {
+    Block<N> b = load<N>(p);
+    b.w[0] ^= crc;
+    crc = fold(kCrcA001Slices, b);
   }
   return crcA001Plain(crc, p, n);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // CRC tables, built at compile time from the polynomials, and the plain
 // byte-at-a-time updates that define each checksum. The sliced tables let
-// the checksum loops take 16 bytes per step with identical results:
+// the checksum loops take 16 or 32 bytes per step with identical results:
 // slice[k][x] is the effect of byte x followed by k zero bytes.
 #include <array>
 #include <cstddef>
@@ -9,10 +9,8 @@
 
 namespace halvix::modules::zstr {
 
-inline constexpr std::size_t kSlices = 16;
-
-template <typename T>
-using SliceTables = std::array<std::array<T, 256>, kSlices>;
+template <typename T, std::size_t N>
+using SliceTables = std::array<std::array<T, 256>, N>;
 
 // Reflected (least significant bit first) table for a reflected polynomial.
 template <typename T>
@@ -70,21 +68,23 @@ constexpr std::uint32_t crc32Byte(std::uint32_t crc, std::uint8_t b) {
 
 // --- sliced tables ------------------------------------------------------------
 
-template <typename T, typename Step>
-constexpr SliceTables<T> sliced(const std::array<T, 256>& base, Step zeroByte) {
-  SliceTables<T> s{};
+template <std::size_t N, typename T, typename Step>
+constexpr SliceTables<T, N> sliced(const std::array<T, 256>& base, Step zeroByte) {
+  SliceTables<T, N> s{};
   s[0] = base;
-  for (std::size_t k = 1; k < kSlices; ++k)
+  for (std::size_t k = 1; k < N; ++k)
     for (std::size_t x = 0; x < 256; ++x) s[k][x] = zeroByte(s[k - 1][x]);
   return s;
 }
 
-inline constexpr SliceTables<std::uint8_t> kCrc8Slices =
-    sliced(kCrc8Table, [](std::uint8_t v) { return crc8Byte(v, 0); });
-inline constexpr SliceTables<std::uint16_t> kCrc16Slices =
-    sliced(kCrc16Table, [](std::uint16_t v) { return crc16Byte(v, 0); });
-inline constexpr SliceTables<std::uint16_t> kCrcA001Slices =
-    sliced(kCrcA001Table, [](std::uint16_t v) { return crcA001Byte(v, 0); });
+// 32 slices of bytes for the 8-bit checksum (8 KiB), 16 of 16-bit values
+// for the others (8 KiB each): all stay in the first-level cache.
+inline constexpr SliceTables<std::uint8_t, 32> kCrc8Slices =
+    sliced<32>(kCrc8Table, [](std::uint8_t v) { return crc8Byte(v, 0); });
+inline constexpr SliceTables<std::uint16_t, 16> kCrc16Slices =
+    sliced<16>(kCrc16Table, [](std::uint16_t v) { return crc16Byte(v, 0); });
+inline constexpr SliceTables<std::uint16_t, 16> kCrcA001Slices =
+    sliced<16>(kCrcA001Table, [](std::uint16_t v) { return crcA001Byte(v, 0); });
 
 static_assert(kCrc8Table[1] == 0x5E);
 static_assert(kCrc16Table[1] == 0x1021);
