@@ -121,11 +121,12 @@ int lbWritefd(lua_State* L) {
 
 int lbRdHeader(lua_State* L) {
   LinkedBuffer& b = check(L, 1);
+  const bool consume = lua_toboolean(L, 2);
   if (b.length() < kPacketHeaderSize) return pushFailure(L, "timeout");
   unsigned char bytes[kPacketHeaderSize];
   b.peek(reinterpret_cast<char*>(bytes), kPacketHeaderSize);
   int results = pushPacketHeader(L, parsePacketHeader(bytes));
-  if (lua_toboolean(L, 2)) b.consume(kPacketHeaderSize);
+  if (consume) b.consume(kPacketHeaderSize);
   return results;
 }
 

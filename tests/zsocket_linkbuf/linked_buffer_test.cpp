@@ -195,7 +195,11 @@ TEST(LinkedBufferCore, HugeChunkSizeFailsCleanly) {
   LinkedBuffer b(SIZE_MAX - 4);
   EXPECT_FALSE(b.append("a", 1));
   EXPECT_FALSE(b.hasChunks());
-  EXPECT_EQ(Status::Error, b.write(-1, "a", 1).status);  // fd -1: EBADF, then nothing queued
+  testing::internal::CaptureStdout();
+  auto o = b.write(-1, "a", 1);
+  EXPECT_EQ("zlinkbuf_write: write error on fd -1: Bad file descriptor", testing::internal::GetCapturedStdout());
+  EXPECT_EQ(Status::Error, o.status);
+  EXPECT_EQ(EBADF, o.error);
 }
 
 // Random operations on a sending and a receiving queue joined by a socket
