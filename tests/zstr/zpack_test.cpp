@@ -83,6 +83,8 @@ TEST_F(Zpack, StringsAndCounts) {
     eq(zpack(''), '')
     eq(zpack('A0'), '')
     eq(zpack('A0b', 7), '\7')
+    eq(zpack('b0b', 5), '\5', 'a count of 0 takes no argument')
+    eq(zpack('z0E0W0<0'), '')
     eq(zpack('A3', 'x', 'yy', ''), 'xyy')
     eq(zpack('i2', 1, 2), zpack('i', 1) .. zpack('i', 2))
     eq(zpack('b10', 1, 2, 3, 4, 5, 6, 7, 8, 9, 10), '\1\2\3\4\5\6\7\8\9\10')
@@ -113,6 +115,28 @@ TEST_F(Zpack, ErrorsNameTheArgument) {
       {"bad argument #3 to 'zpack' (string expected, got boolean)", function() zpack('Ap', 'x', true) end},
     }
     for n, c in ipairs(cases) do checkerror(c[1], c[2]) end
+  )LUA");
+}
+
+// An error half-way through a large result leaves nothing behind: the
+// partial output lives in the Lua state and is collected.
+TEST_F(Zpack, ErrorHalfWayLosesNothing) {
+  EXPECT_LUA(R"LUA(
+    local big = string.rep('x', 2^20)
+    collectgarbage(); collectgarbage()
+    local before = collectgarbage('count')
+    for round = 1, 50 do
+      local ok, err = pcall(zpack, 'AAAb', big, big, big, 'not a number')
+      eq(ok, false)
+      ok = pcall(zpack, 'AAAQ', big, big, big)
+      eq(ok, false)
+      ok = pcall(ztab2str, {1, 2, 3, 256})
+      eq(ok, false)
+    end
+    collectgarbage(); collectgarbage()
+    local after = collectgarbage('count')
+    if after - before > 1024 then error('memory grew by ' .. (after - before) .. ' KiB') end
+    eq(#zpack('AAA', big, big, big), 3 * #big)
   )LUA");
 }
 
