@@ -8,7 +8,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include "modules/registration.h"
 #include "sdk/corvel_native_impl.h"
 
 namespace {
@@ -88,12 +87,6 @@ struct State {
       std::abort();
     }
     lua_State* L = engine->state();
-    // TEMPORARY until the module's registration row lands.
-    lua_getglobal(L, "package");
-    lua_getfield(L, -1, "preload");
-    lua_pushcfunction(L, halvix::modules::luaopen_zsocket);
-    lua_setfield(L, -2, "zsocket");
-    lua_pop(L, 2);
     lua_pushstring(L, HALVIX_MESSAGEPACK_LUA);
     lua_setglobal(L, "MESSAGEPACK_PATH");
     lua_pushinteger(L, kBatch);
