@@ -1,0 +1,170 @@
+// halvixctl plays the Dart side against the test host over the socket.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/temp_dir.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kBin = HALVIX_BIN_DIR;
+constexpr const char* kChannel = "com.brisktide.corvel.methodchannel";
+
+struct Outcome {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Runs a program to its end, its output and errors going to files.
+Outcome runProgram(const std::vector<std::string>& args, const halvix::test::TempDir& dir) {
+  std::string outPath = (dir.path() / "out.txt").string();
+  std::string errPath = (dir.path() / "err.txt").string();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  Outcome run;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  run.out = slurp(outPath);
+  run.err = slurp(errPath);
+  return run;
+}
+
+class HalvixctlTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    app.write("workspace/xcorvel/corvel/windowsProj/windows_lib_corvel/.keep", "");
+    app.write("workspace/xcorvel/corvel/luaProj/project/corvelBase/preload.lua",
+              "local M = {}\n"
+              "function M.initLuaApp() end\n"
+              "function M.onTick() end\n"
+              "function M.forwardPlateCall(cb, packed)\n"
+              "  if packed == 'silent' then return end\n"
+              "  local mp = require('MessagePack')\n"
+              "  local call = mp.unpack(packed)\n"
+              "  cb(mp.pack({true, call[1] .. '!'}))\n"
+              "end\n"
+              "return M\n");
+    socket = (app.path() / "m.sock").string();
+    std::string host = kBin + "/halvix_testhost";
+    std::string log = (app.path() / "host.log").string();
+    std::vector<std::string> args{host, "--socket", socket, "--drive-root", app.path().string()};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_EQ(posix_spawn(&hostPid, host.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    for (int i = 0; i < 400 && slurp(log).find("ready") == std::string::npos; ++i) std::this_thread::sleep_for(25ms);
+    ASSERT_NE(slurp(log).find("ready"), std::string::npos);
+  }
+
+  void TearDown() override {
+    if (hostPid > 0) {
+      kill(hostPid, SIGTERM);
+      int status = 0;
+      waitpid(hostPid, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+  }
+
+  Outcome ctl(std::vector<std::string> args) {
+    args.insert(args.begin(), {kBin + "/halvixctl", "--socket", socket});
+    return runProgram(args, scratch);
+  }
+
+  halvix::test::TempDir app;
+  halvix::test::TempDir scratch;
+  std::string socket;
+  pid_t hostPid = -1;
+};
+
+TEST_F(HalvixctlTest, DrivesAWholeActivation) {
+  Outcome init = ctl({kChannel, "initSDK", R"({"sdkEnv":{"VAR_IS_HOTDEV":true},"logLevel":60})"});
+  EXPECT_EQ(init.exitCode, 0) << init.err;
+  EXPECT_EQ(init.out, "[true,\"\"]\n");
+  Outcome start = ctl({kChannel, "startLooper"});
+  EXPECT_EQ(start.exitCode, 0);
+  EXPECT_EQ(start.out, "[true,\"\"]\n");
+  // MessagePack ["ping"] in, [true, "ping!"] out.
+  Outcome call = ctl({kChannel, "forwardPlateCall", "\"hex:91a470696e67\""});
+  EXPECT_EQ(call.exitCode, 0) << call.err;
+  EXPECT_EQ(call.out, "\"hex:92c3a570696e6721\"\n");
+  Outcome stop = ctl({kChannel, "stopLooper"});
+  EXPECT_EQ(stop.out, "[true,\"\"]\n");
+  Outcome end = ctl({kChannel, "unInitSDK"});
+  EXPECT_EQ(end.exitCode, 0);
+  EXPECT_EQ(end.out, "null\n");
+}
+
+TEST_F(HalvixctlTest, ExitCodesAndRawOutput) {
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    const char* out;
+  };
+  const Case cases[] = {
+      {{kChannel, "initSDK", "[]"}, 2, "{\"code\":\"Bad Arguments\",\"details\":null,\"message\":null}\n"},
+      {{kChannel, "initsdk"}, 3, ""},
+      {{"no.such.channel", "x"}, 3, ""},
+      {{"--raw", kChannel, "unInitSDK"}, 0, "0000\n"},
+      {{"--raw", kChannel, "startLooper"}, 0,
+       "000c0202072d696e697453444b206661696c6564203a206e6565642063616c6c20696e697453444b28292066697273746c792e\n"},
+      {{"--timeout", "0.3", kChannel, "forwardPlateCall", "\"hex:00\""}, 4, ""},
+      {{kChannel}, 1, ""},
+      {{kChannel, "initSDK", "{bad json"}, 1, ""},
+      {{kChannel, "forwardPlateCall", "\"hex:0\""}, 1, ""},
+      {{"--timeout", "-1", kChannel, "x"}, 1, ""},
+      {{"--bogus", kChannel, "x"}, 1, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Outcome run = ctl(c.args);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+    EXPECT_EQ(run.out, c.out);
+  }
+}
+
+TEST(Halvixctl, UnreachableSocketIsAConnectionError) {
+  halvix::test::TempDir dir;
+  Outcome run = runProgram({kBin + "/halvixctl", "--socket", (dir.path() / "none.sock").string(), kChannel, "x"}, dir);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("connect"), std::string::npos) << run.err;
+}
+
+}  // namespace
