@@ -1,6 +1,8 @@
 // The `zlib` module: lzlib 0.4's Lua interface over zlib.
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include <zlib.h>
 
@@ -38,90 +40,116 @@ int checksum(lua_State* L) {
   return 1;
 }
 
+struct DeflateParams {
+  int level = Z_DEFAULT_COMPRESSION;
+  int method = Z_DEFLATED;
+  int windowBits = MAX_WBITS;
+  int memLevel = 8;
+  int strategy = Z_DEFAULT_STRATEGY;
+};
+
+// One-shot deflate; on failure returns false with the reason in `err`.
+bool deflateAll(std::string_view in, const DeflateParams& p, std::string& out, std::string& err) {
+  if (in.size() > 0x7fffffffu) {
+    err = "input too large";
+    return false;
+  }
+  z_stream zs{};
+  int ret = deflateInit2(&zs, p.level, p.method, p.windowBits, p.memLevel, p.strategy);
+  if (ret != Z_OK) {
+    err = zs.msg ? zs.msg : zError(ret);
+    return false;
+  }
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+  zs.avail_in = static_cast<uInt>(in.size());
+  out.resize(deflateBound(&zs, static_cast<uLong>(in.size())) + 16);
+  zs.next_out = reinterpret_cast<Bytef*>(out.data());
+  zs.avail_out = static_cast<uInt>(out.size());
+  ret = deflate(&zs, Z_FINISH);
+  if (ret != Z_STREAM_END) err = zs.msg ? zs.msg : zError(ret);
+  out.resize(zs.total_out);
+  deflateEnd(&zs);
+  return err.empty();
+}
+
+// One-shot inflate with the output capped at kMaxInflated.
+bool inflateAll(std::string_view in, int windowBits, std::string& out, std::string& err) {
+  if (in.size() > 0x7fffffffu) {
+    err = "input too large";
+    return false;
+  }
+  z_stream zs{};
+  int ret = inflateInit2(&zs, windowBits);
+  if (ret != Z_OK) {
+    err = zs.msg ? zs.msg : zError(ret);
+    return false;
+  }
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+  zs.avail_in = static_cast<uInt>(in.size());
+  out.resize(std::min(in.size() * 2 + 256, kMaxInflated));
+  for (;;) {
+    if (zs.total_out == out.size()) {
+      if (out.size() >= kMaxInflated) {
+        err = "inflated data too large";
+        break;
+      }
+      out.resize(std::min(out.size() * 2, kMaxInflated));
+    }
+    zs.next_out = reinterpret_cast<Bytef*>(out.data()) + zs.total_out;
+    zs.avail_out = static_cast<uInt>(out.size() - zs.total_out);
+    ret = inflate(&zs, Z_NO_FLUSH);
+    if (ret == Z_STREAM_END) break;
+    if (ret == Z_OK || (ret == Z_BUF_ERROR && zs.avail_out == 0)) continue;
+    // Z_BUF_ERROR with room left: all input used up before the end.
+    err = ret == Z_BUF_ERROR ? "truncated stream" : zs.msg ? zs.msg : zError(ret);
+    break;
+  }
+  out.resize(zs.total_out);
+  inflateEnd(&zs);
+  return err.empty();
+}
+
+// Pushes the result, or the error text with the caller's position; the
+// strings are gone before the error is raised.
+template <typename Work>
+int runOneShot(lua_State* L, const char* what, Work work) {
+  bool ok = false;
+  {
+    std::string out;
+    std::string err;
+    ok = work(out, err);
+    if (ok) {
+      lua_pushlstring(L, out.data(), out.size());
+    } else {
+      luaL_where(L, 1);
+      lua_pushfstring(L, "%s failed: %s", what, err.c_str());
+      lua_concat(L, 2);
+    }
+  }
+  return ok ? 1 : lua_error(L);
+}
+
 int compress(lua_State* L) {
   size_t len = 0;
   const char* data = luaL_checklstring(L, 1, &len);
-  const int level = luaL_optint(L, 2, Z_DEFAULT_COMPRESSION);
-  const int method = luaL_optint(L, 3, Z_DEFLATED);
-  const int windowBits = luaL_optint(L, 4, MAX_WBITS);
-  const int memLevel = luaL_optint(L, 5, 8);
-  const int strategy = luaL_optint(L, 6, Z_DEFAULT_STRATEGY);
-
-  std::string out;
-  std::string err;
-  {
-    z_stream zs{};
-    int ret = deflateInit2(&zs, level, method, windowBits, memLevel, strategy);
-    if (ret != Z_OK) {
-      err = zs.msg ? zs.msg : zError(ret);
-    } else {
-      zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
-      zs.avail_in = static_cast<uInt>(len);  // checked below
-      if (len > 0x7fffffffu) {
-        err = "input too large";
-      } else {
-        out.resize(deflateBound(&zs, static_cast<uLong>(len)) + 16);
-        zs.next_out = reinterpret_cast<Bytef*>(out.data());
-        zs.avail_out = static_cast<uInt>(out.size());
-        ret = deflate(&zs, Z_FINISH);
-        if (ret != Z_STREAM_END) err = zs.msg ? zs.msg : zError(ret);
-        out.resize(zs.total_out);
-      }
-      deflateEnd(&zs);
-    }
-  }
-  if (!err.empty()) return luaL_error(L, "compress failed: %s", err.c_str());
-  lua_pushlstring(L, out.data(), out.size());
-  return 1;
+  DeflateParams p;
+  p.level = luaL_optint(L, 2, p.level);
+  p.method = luaL_optint(L, 3, p.method);
+  p.windowBits = luaL_optint(L, 4, p.windowBits);
+  p.memLevel = luaL_optint(L, 5, p.memLevel);
+  p.strategy = luaL_optint(L, 6, p.strategy);
+  return runOneShot(L, "compress", [&](std::string& out, std::string& err) {
+    return deflateAll({data, len}, p, out, err);
+  });
 }
 
 int decompress(lua_State* L) {
   size_t len = 0;
   const char* data = luaL_checklstring(L, 1, &len);
   const int windowBits = luaL_optint(L, 2, MAX_WBITS);
-
-  std::string out;
-  std::string err;
-  {
-    z_stream zs{};
-    int ret = inflateInit2(&zs, windowBits);
-    if (ret != Z_OK) {
-      err = zs.msg ? zs.msg : zError(ret);
-    } else if (len > 0x7fffffffu) {
-      err = "input too large";
-      inflateEnd(&zs);
-    } else {
-      zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
-      zs.avail_in = static_cast<uInt>(len);
-      out.resize(len * 2 + 256 < kMaxInflated ? len * 2 + 256 : kMaxInflated);
-      for (;;) {
-        if (zs.total_out == out.size()) {
-          if (out.size() >= kMaxInflated) {
-            err = "inflated data too large";
-            break;
-          }
-          out.resize(out.size() * 2 < kMaxInflated ? out.size() * 2 : kMaxInflated);
-        }
-        zs.next_out = reinterpret_cast<Bytef*>(out.data()) + zs.total_out;
-        zs.avail_out = static_cast<uInt>(out.size() - zs.total_out);
-        ret = inflate(&zs, Z_NO_FLUSH);
-        if (ret == Z_STREAM_END) break;
-        if (ret == Z_OK) continue;
-        if (ret == Z_BUF_ERROR && zs.avail_out == 0) continue;
-        if (ret == Z_BUF_ERROR) {
-          err = "truncated stream";
-        } else {
-          err = zs.msg ? zs.msg : zError(ret);
-        }
-        break;
-      }
-      out.resize(zs.total_out);
-      inflateEnd(&zs);
-    }
-  }
-  if (!err.empty()) return luaL_error(L, "decompress failed: %s", err.c_str());
-  lua_pushlstring(L, out.data(), out.size());
-  return 1;
+  return runOneShot(L, "decompress", [&](std::string& out, std::string& err) {
+    return inflateAll({data, len}, windowBits, out, err);
+  });
 }
 
 const luaL_Reg kFunctions[] = {

@@ -58,7 +58,7 @@ Stream* checkStream(lua_State* L, bool inflating) {
   return s;
 }
 
-std::string zlibMessage(const Stream& s, int ret) {
+const char* zlibMessage(const Stream& s, int ret) {
   return s.zs.msg ? s.zs.msg : zError(ret);
 }
 
@@ -112,7 +112,7 @@ void pumpDeflate(lua_State* L, Stream* s, int flush) {
     s->zs.next_out = s->out;
     s->zs.avail_out = kOutChunk;
     const int ret = deflate(&s->zs, flush);
-    if (ret == Z_STREAM_ERROR) luaL_error(L, "deflate failed: %s", zlibMessage(*s, ret).c_str());
+    if (ret == Z_STREAM_ERROR) luaL_error(L, "deflate failed: %s", zlibMessage(*s, ret));
     const std::size_t produced = kOutChunk - s->zs.avail_out;
     const bool outputFull = s->zs.avail_out == 0;
     if (produced > 0) writeToSink(L, s, s->out, produced);
@@ -220,7 +220,7 @@ bool inflateMore(lua_State* L, Stream* s) {
       return true;
     }
     if (ret != Z_OK && ret != Z_BUF_ERROR) {
-      return luaL_error(L, "inflate failed: %s", zlibMessage(*s, ret).c_str()), false;
+      return luaL_error(L, "inflate failed: %s", zlibMessage(*s, ret)), false;
     }
     if (produced > 0) return true;
     if (ret == Z_BUF_ERROR && s->zs.avail_in > 0) {
@@ -415,11 +415,11 @@ int newDeflateStream(lua_State* L) {
   const char* dict = luaL_optlstring(L, 7, nullptr, &dlen);
   Stream* s = pushStream(L, false, 0);
   int ret = deflateInit2(&s->zs, level, method, windowBits, memLevel, strategy);
-  if (ret != Z_OK) return luaL_error(L, "deflate failed: %s", zlibMessage(*s, ret).c_str());
+  if (ret != Z_OK) return luaL_error(L, "deflate failed: %s", zlibMessage(*s, ret));
   s->live = true;
   if (dict) {
     ret = deflateSetDictionary(&s->zs, reinterpret_cast<const Bytef*>(dict), static_cast<uInt>(dlen));
-    if (ret != Z_OK) return luaL_error(L, "deflate failed: %s", zlibMessage(*s, ret).c_str());
+    if (ret != Z_OK) return luaL_error(L, "deflate failed: %s", zlibMessage(*s, ret));
   }
   return 1;
 }
@@ -435,7 +435,7 @@ int newInflateStream(lua_State* L) {
   Stream* s = pushStream(L, true, hasDictionary ? 3 : 0);
   s->hasDictionary = hasDictionary;
   const int ret = inflateInit2(&s->zs, windowBits);
-  if (ret != Z_OK) return luaL_error(L, "inflate failed: %s", zlibMessage(*s, ret).c_str());
+  if (ret != Z_OK) return luaL_error(L, "inflate failed: %s", zlibMessage(*s, ret));
   s->live = true;
   if (type == LUA_TSTRING) {
     size_t len = 0;
