@@ -1,0 +1,114 @@
+// Method calls through the messenger socket: "forwardPlateCall" round trips
+// against a Lua application that answers with the packed call itself, and
+// the standard-codec work that one round trip contains.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/flutter/method_result_functions.h"
+#include "platform/flutter/plugin_registrar_windows.h"
+#include "platform/flutter/standard_codec.h"
+#include "platform/flutter_engine/messenger_client.h"
+#include "sdk/flutter_lib_corvel_plugin.h"
+#include "sdk/globals.h"
+#include "tests/flutter_codec/engine_host.h"
+
+namespace {
+
+using flutter::EncodableMap;
+using flutter::EncodableValue;
+
+constexpr const char* kApp =
+    "local M = {}\n"
+    "function M.initLuaApp() end\n"
+    "function M.onTick() end\n"
+    "function M.forwardPlateCall(cb, packed) cb(packed) end\n"
+    "return M\n";
+
+std::vector<uint8_t> packedCall(size_t size) {
+  // A MessagePack array of one bin 32 value, padded to the size asked for.
+  std::vector<uint8_t> out{0x91, 0xc6};
+  uint32_t n = static_cast<uint32_t>(size > 6 ? size - 6 : 0);
+  for (int i = 3; i >= 0; --i) out.push_back(static_cast<uint8_t>(n >> (8 * i)));
+  out.resize(6 + n, 0x5a);
+  return out;
+}
+
+class Host {
+ public:
+  Host() {
+    halvix::sdk::setHotDevMode(true);
+    host_.dir().write("workspace/xcorvel/corvel/windowsProj/windows_lib_corvel/.keep", "");
+    host_.dir().write("workspace/xcorvel/corvel/luaProj/project/corvelBase/preload.lua", kApp);
+    halvix::sdk::SdkDirectories directories;
+    directories.driveRoot = host_.dir().path().string();
+    auto* registrar = flutter::PluginRegistrarManager::GetInstance()->GetRegistrar<flutter::PluginRegistrarWindows>(
+        FlutterDesktopEngineGetPluginRegistrar(host_.engine(), "FlutterLibCorvelPlugin"));
+    halvix::sdk::FlutterLibCorvelPlugin::RegisterWithRegistrar(registrar, directories);
+    host_.start();
+    client_ = std::make_unique<halvix::flutter_engine::MessengerClient>(host_.socketPath());
+    roundTrip("initSDK", EncodableValue(EncodableMap{}));
+  }
+  ~Host() {
+    client_.reset();
+    host_.destroyEngine();
+    halvix::sdk::setHotDevMode(false);
+  }
+
+  // One call: encode, send, wait, decode. False when no success came back.
+  bool roundTrip(const std::string& method, EncodableValue arguments) {
+    const auto& codec = flutter::StandardMethodCodec::GetInstance();
+    flutter::MethodCall<EncodableValue> call(method, std::make_unique<EncodableValue>(std::move(arguments)));
+    uint32_t id = client_->send(halvix::sdk::kSdkChannelName, *codec.EncodeMethodCall(call));
+    if (client_->waitReply(id, std::chrono::seconds(10), &reply_) !=
+        halvix::flutter_engine::MessengerClient::Outcome::kReply)
+      return false;
+    bool ok = false;
+    flutter::MethodResultFunctions<EncodableValue> sink([&](const EncodableValue*) { ok = true; }, nullptr, nullptr);
+    return codec.DecodeAndProcessResponseEnvelope(reply_.data(), reply_.size(), &sink) && ok;
+  }
+
+ private:
+  halvix::test::EngineHost host_;
+  std::unique_ptr<halvix::flutter_engine::MessengerClient> client_;
+  std::vector<uint8_t> reply_;
+};
+
+void BM_ForwardPlateCallRoundTrip(benchmark::State& state) {
+  Host host;
+  auto packed = packedCall(static_cast<size_t>(state.range(0)));
+  for (auto _ : state) {
+    if (!host.roundTrip("forwardPlateCall", EncodableValue(packed))) {
+      state.SkipWithError("no reply");
+      break;
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ForwardPlateCallRoundTrip)->Arg(16)->Arg(4096)->UseRealTime();
+
+// The codec work of one round trip: the client encodes the call and decodes
+// the reply, the plugin decodes the call and encodes the reply.
+void BM_CodecPerRoundTrip(benchmark::State& state) {
+  const auto& codec = flutter::StandardMethodCodec::GetInstance();
+  auto packed = packedCall(static_cast<size_t>(state.range(0)));
+  EncodableValue answer(packed);
+  flutter::MethodResultFunctions<EncodableValue> sink(nullptr, nullptr, nullptr);
+  for (auto _ : state) {
+    flutter::MethodCall<EncodableValue> call("forwardPlateCall", std::make_unique<EncodableValue>(packed));
+    auto message = codec.EncodeMethodCall(call);
+    auto decoded = codec.DecodeMethodCall(message->data(), message->size());
+    auto reply = codec.EncodeSuccessEnvelope(&answer);
+    codec.DecodeAndProcessResponseEnvelope(reply->data(), reply->size(), &sink);
+    benchmark::DoNotOptimize(decoded);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_CodecPerRoundTrip)->Arg(16)->Arg(4096);
+
+}  // namespace
+
+BENCHMARK_MAIN();
