@@ -22,6 +22,10 @@ M.LibTag = LibTag
 
 -- Doubles hold integers exactly up to here; no valid offset or size is larger.
 local kMaxCount = 2 ^ 53
+-- A header lists names and two numbers per module: 8 MiB is room for
+-- hundreds of thousands of modules, and keeps a corrupt header that inflates
+-- to something huge from being decoded element by element.
+local kMaxHeaderBytes = 8 * 1024 * 1024
 
 LuaPackMode = "compile_bytecode"
 
@@ -92,7 +96,11 @@ function PackFile.read(f)
       return nil
     end
   end
-  return MessagePack.unpack(PackFile.decompressBuffer(data))
+  local plain = PackFile.decompressBuffer(data)
+  if #plain > kMaxHeaderBytes then
+    error("header too large: " .. #plain .. " bytes", 0)
+  end
+  return MessagePack.unpack(plain)
 end
 
 function PackFile.readLuaLibs(fn)

@@ -35,6 +35,8 @@ const CorruptCase kCases[] = {
     {"header does not decode", "block{ rawHeader = enc('\\193\\193') }", "is unimplemented", 0, "", ""},
     {"header with extra bytes", "block{ rawHeader = enc(MessagePack.pack({ 'lib1', 'p', 0, {} }) .. 'z') }",
      "extra bytes", 0, "", ""},
+    {"header inflates past 8 MiB", "block{ rawHeader = enc(('\\0'):rep(8 * 1024 * 1024 + 1)) }", "header too large", 0, "",
+     ""},
     {"wrong tag", "block{ tag = 'lib2' }", "bad fileInfo", 0, "luaPrint:fileInfo=,table:", ""},
     {"header is a number", "block{ header = 42 }", "bad fileInfo", 0, "luaPrint:fileInfo=,42", ""},
     {"header is an empty array", "block{ header = {} }", "bad fileInfo", 0, "", ""},
