@@ -22,6 +22,19 @@ TEST_F(PreloadTest, BuiltInModulesArePreloaded) {
   )");
 }
 
+TEST_F(PreloadTest, BuiltInModulesArriveInOrder) {
+  ASSERT_LUA(R"(
+    ORDER = {}
+    for _, name in ipairs{ 'base.MessagePack', 'make_readable', 'setuploader' } do package.loaded[name] = nil end
+    setmetatable(package.loaded, { __newindex = function(t, k, v) ORDER[#ORDER + 1] = k rawset(t, k, v) end })
+  )");
+  ASSERT_TRUE(engine_->luaPreloadModules());
+  EXPECT_LUA(R"(
+    setmetatable(package.loaded, nil)
+    eq(table.concat(ORDER, ' '), 'base.MessagePack make_readable setuploader')
+  )");
+}
+
 // Blobs built in Lua (zlib.compress of name, NUL, code) and handed to
 // luaPreloadBytes: failures come back as false, never as a panic.
 TEST_F(PreloadTest, BrokenBlobsFailWithoutPanicking) {
