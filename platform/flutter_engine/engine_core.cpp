@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <iostream>
 
 #include <boost/asio/post.hpp>
 
@@ -33,7 +34,8 @@ void EngineCore::setCallback(const std::string& channel, FlutterDesktopMessageCa
 
 bool EngineCore::send(const std::string& channel, const uint8_t* message, size_t size,
                       FlutterDesktopBinaryReply reply, void* userData) {
-  if (sessions_.empty() || channel.empty()) return false;
+  if (sessions_.empty() || channel.empty() || channel.size() > 0xffff || size > kMaxFrameBody - 7 - channel.size())
+    return false;
   uint32_t id = 0;
   if (reply) {
     id = nextOutgoingId_++;
@@ -63,6 +65,13 @@ void EngineCore::deliverResponse(uint64_t responseId, const std::vector<uint8_t>
   if (pending.requestId == 0) return;
   auto session = sessions_.find(pending.session);
   if (session == sessions_.end()) return;
+  if (data.size() > kMaxFrameBody - 5) {
+    // The framing cannot carry it; an empty reply would read as "not
+    // implemented", so the client is told nothing and let go instead.
+    std::cerr << "messenger: a reply of " << data.size() << " bytes is too large; dropping the client" << std::endl;
+    dropSession(pending.session);
+    return;
+  }
   session->second->send(encodeReplyFrame(pending.requestId, data.data(), data.size()));
 }
 
@@ -84,7 +93,14 @@ void EngineCore::onFrame(ClientSession& session, Frame& frame) {
   FlutterDesktopMessage message{sizeof(FlutterDesktopMessage), frame.channel.c_str(), frame.payload.data(),
                                 frame.payload.size(), handleFor(responseId)};
   Handler target = handler->second;
-  target.callback(&messenger_, &message, target.userData);
+  // A handler that throws must not take the platform loop down with it.
+  try {
+    target.callback(&messenger_, &message, target.userData);
+  } catch (const std::exception& e) {
+    std::cerr << "messenger: the handler of channel " << frame.channel << " raised: " << e.what() << std::endl;
+  } catch (...) {
+    std::cerr << "messenger: the handler of channel " << frame.channel << " raised" << std::endl;
+  }
 }
 
 void EngineCore::finishOutgoing(uint32_t id, const uint8_t* data, size_t size) {

@@ -197,6 +197,31 @@ TEST_F(EngineTest, ClientLeavingWithoutAnsweringGivesAnEmptyReply) {
   EXPECT_TRUE(log.replies[0].empty());
 }
 
+void throwingHandler(FlutterDesktopMessengerRef, const FlutterDesktopMessage*, void*) {
+  throw std::runtime_error("boom");
+}
+
+TEST_F(EngineTest, AThrowingHandlerLeavesTheLoopRunning) {
+  host.onLoop([&] { FlutterDesktopMessengerSetCallback(host.messenger(), "throws", throwingHandler, nullptr); });
+  MessengerClient client(host.socketPath());
+  testing::internal::CaptureStderr();
+  client.send("throws", {1});
+  EXPECT_EQ(roundTrip(client, "echo", {1, 2}), (Bytes{2, 1}));
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("the handler of channel throws raised: boom"),
+            std::string::npos);
+}
+
+TEST_F(EngineTest, SendRefusesWhatTheFramingCannotCarry) {
+  MessengerClient client(host.socketPath());
+  EXPECT_EQ(roundTrip(client, "echo", {1}), Bytes{1});
+  bool sent = true;
+  std::string longName(70000, 'c');
+  host.onLoop([&] { sent = FlutterDesktopMessengerSend(host.messenger(), longName.c_str(), nullptr, 0); });
+  EXPECT_FALSE(sent);
+  host.onLoop([&] { sent = FlutterDesktopMessengerSend(host.messenger(), "ok", nullptr, 0); });
+  EXPECT_TRUE(sent);
+}
+
 int destroyedCount = 0;
 void onRegistrarDestroyed(FlutterDesktopPluginRegistrarRef) { ++destroyedCount; }
 
