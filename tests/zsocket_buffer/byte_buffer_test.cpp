@@ -198,7 +198,11 @@ TEST_F(ByteBuffer, WrPacketMatchesTheFunctions) {
     b = z.newbuffer() b:put('q')
     b:wr_packet(nil, nil, nil, nil, nil, {}, 'xy')
     eq(hex(contents(b)), '71' .. '474c3030000000000003' .. '007879')
-    -- failures raise and leave the contents as they were
+    queued = b
+  )");
+  // failures raise and leave the contents as they were
+  EXPECT_EQ("unknow var type 6unknow var type 6", printed(R"(
+    local b = queued
     local loop = {} loop[1] = loop
     checkerror('wr packet fail', b.wr_packet, b, nil, nil, nil, nil, nil, loop)
     checkerror('wr packet fail', b.wr_packet, b, nil, nil, 'ABC')
@@ -207,7 +211,7 @@ TEST_F(ByteBuffer, WrPacketMatchesTheFunctions) {
     local e = z.newbuffer()
     checkerror('wr packet fail', e.wr_packet, e, nil, nil, nil, nil, nil, {print})
     eq(e:getlen(), 0, 'empty after failure')
-  )");
+  )"));
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ TEST_F(CdrPacket, WrPacket) {
     eq(head.id, 5) eq(body.id, 'id') eq(pos2, #p + 1)
     eq(hex(z.cdr_wr_packet(nil, nil, nil, nil, nil, nil, 42)), '474c3030000000000001' .. '00', 'other body type: empty head only')
   )");
-  EXPECT_LUA(R"(
+  EXPECT_EQ("unknow var type 6unknow var type 6", printed(R"(
     checkerror('wr packet fail', z.cdr_wr_packet, nil, nil, nil, nil, nil, {}, '')
     checkerror('wr packet fail', z.cdr_wr_packet, nil, nil, nil, nil, nil, nil, 'xy', 3)
     checkerror('wr packet fail', z.cdr_wr_packet, nil, nil, nil, nil, nil, nil, 'xy', -1)
@@ -41,7 +41,7 @@ TEST_F(CdrPacket, WrPacket) {
     checkerror('wr packet fail', z.cdr_wr_packet, nil, nil, 'A')
     checkerror('wr packet fail', z.cdr_wr_packet, nil, nil, nil, nil, nil, {print})
     checkerror('wr packet fail', z.cdr_wr_packet, nil, nil, nil, nil, nil, nil, {x = print})
-  )");
+  )"));
 }
 
 TEST_F(CdrPacket, WrPacketFromPointer) {
@@ -58,7 +58,7 @@ TEST_F(CdrPacket, WrPacketFromPointer) {
 }
 
 TEST_F(CdrPacket, WrPacketVa) {
-  EXPECT_LUA(R"(
+  EXPECT_EQ("unknow var type 6", printed(R"(
     eq(hex(z.cdr_wr_packetva(nil, nil, 0, 0, nil, nil, nil)), '474c3030000000000002' .. '0000')
     checkerror('arg num not match va cnt 4((0+0)*2+5)', z.cdr_wr_packetva, nil, nil, 0, 0)
     checkerror('arg num not match va cnt 8((0+0)*2+5)', z.cdr_wr_packetva, nil, nil, 0, 0, nil, nil, nil, nil)
@@ -74,7 +74,7 @@ TEST_F(CdrPacket, WrPacketVa) {
     local d = {k = 1, [1] = 'k'}
     p = z.cdr_wr_packetva(d, 1, 0, 1, nil, nil, nil, 'k', 'k')
     eq(hex(p:sub(11)), '00' .. '0113011301', 'pairs use the dictionary')
-  )");
+  )"));
 }
 
 }  // namespace
