@@ -102,6 +102,24 @@ void BM_StartupHotDevSources(benchmark::State& state) { startUp(state, true); }
 BENCHMARK(BM_StartupNormalModeBundle)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StartupHotDevSources)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// The state alone (modules registered, loader installed in normal mode), no
+// application started: what normal mode adds before the first require.
+void prepare(benchmark::State& state, bool hotDev) {
+  App& a = app();
+  for (auto _ : state) {
+    sdk::CorvelNativeImpl engine(10);
+    sdk::StateOptions options;
+    options.hotDev = hotDev;
+    options.root = (a.dir.path() / (hotDev ? kHotDevTree : "lsd")).string();
+    if (engine.prepareState(options)) state.SkipWithError("prepareState failed");
+  }
+}
+
+void BM_PrepareStateNormalMode(benchmark::State& state) { prepare(state, false); }
+void BM_PrepareStateHotDev(benchmark::State& state) { prepare(state, true); }
+BENCHMARK(BM_PrepareStateNormalMode)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PrepareStateHotDev)->Unit(benchmark::kMillisecond);
+
 // One require of a module that is not loaded yet, from the bundle or, for
 // comparison, from a source file on package.path.
 void requireOne(benchmark::State& state, bool fromBundle) {
