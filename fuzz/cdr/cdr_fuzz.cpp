@@ -48,8 +48,7 @@ int readAndReencode(lua_State* L) {
   if (lua_gettop(L) == 4) return 0;  // nothing read
   lua_pushcfunction(L, find("cdr_wr_var"));
   lua_pushvalue(L, 6);
-  lua_call(L, 1, 1);
-  if (!lua_isstring(L, -1)) std::abort();
+  if (lua_pcall(L, 1, 1, 0) != 0 || !lua_isstring(L, -1)) std::abort();
   return 0;
 }
 
