@@ -1,4 +1,5 @@
 #include <chrono>
+#include <filesystem>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -41,16 +42,23 @@ int runActivation(const ActivationRun& run) {
     calls.push_back(std::move(bytes));
   }
 
+  // Hot-development mode finds the application below the drive root, normal
+  // mode in "lsd" below the current directory: a scratch tree stands in for
+  // either, with that place linking to the application's folder.
+  const bool normalMode = !run.bundle.empty();
+  const std::filesystem::path bundle = normalMode ? std::filesystem::absolute(run.bundle) : std::filesystem::path();
   std::unique_ptr<ScratchRoot> scratch;
   try {
-    scratch = std::make_unique<ScratchRoot>(run.appDir, kHotDevRelativeRoot);
+    scratch = normalMode ? std::make_unique<ScratchRoot>(bundle.parent_path(), "lsd")
+                         : std::make_unique<ScratchRoot>(run.appDir, kHotDevRelativeRoot);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "corvel-lua: %s\n", e.what());
     return 1;
   }
 
-  sdk::setHotDevMode(true);
-  sdk::CorvelNative native(sdk::SdkDirectories{".", scratch->path().string()});
+  sdk::setHotDevMode(!normalMode);
+  sdk::CorvelNative native(normalMode ? sdk::SdkDirectories{scratch->path().string(), "/"}
+                                      : sdk::SdkDirectories{".", scratch->path().string()});
 
   auto outcome = std::make_shared<InitOutcome>();
   native.initSDK(
@@ -63,7 +71,7 @@ int runActivation(const ActivationRun& run) {
         outcome->ok = ok;
         outcome->changed.notify_all();
       },
-      10, "");
+      10, normalMode ? bundle.filename().string() : "");
 
   native.startLooper(nullptr);
   for (const std::string& call : calls) {

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <string>
 
-#include "tools/corvel_lua/bundle_mode.h"
 #include "tools/corvel_lua/corvel_lua.h"
 
 namespace halvix::tools {
@@ -19,6 +18,12 @@ bool parseHex(const std::string& text, std::string& bytes) {
     bytes.push_back(static_cast<char>(value));
   }
   return true;
+}
+
+bool parseSeconds(const char* text, double& seconds) {
+  char* end = nullptr;
+  seconds = std::strtod(text, &end);
+  return end != text && *end == '\0' && seconds >= 0 && seconds < 1e6;
 }
 
 std::string toHex(const std::string& bytes) {
@@ -45,10 +50,18 @@ int usage() {
   return 1;
 }
 
-bool parseSeconds(const char* text, double& seconds) {
-  char* end = nullptr;
-  seconds = std::strtod(text, &end);
-  return end != text && *end == '\0' && seconds >= 0 && seconds < 1e6;
+// The options of an activation, from argv[first] on.
+bool parseActivation(int argc, char** argv, int first, halvix::tools::ActivationRun& run) {
+  for (int i = first; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
+      if (!halvix::tools::parseSeconds(argv[++i], run.seconds)) return false;
+    } else if (std::strcmp(argv[i], "--call") == 0 && i + 1 < argc) {
+      run.callsHex.push_back(argv[++i]);
+    } else {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -56,22 +69,23 @@ bool parseSeconds(const char* text, double& seconds) {
 int main(int argc, char** argv) {
   using namespace halvix::tools;
   if (argc < 2) return usage();
-  if (std::strcmp(argv[1], "--app") == 0) {
+  const bool app = std::strcmp(argv[1], "--app") == 0;
+  const bool bundle = std::strcmp(argv[1], "--bundle") == 0;
+  if (app || bundle) {
     if (argc < 3) return usage();
-    ActivationRun run;
-    run.appDir = argv[2];
-    for (int i = 3; i < argc; ++i) {
-      if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
-        if (!parseSeconds(argv[++i], run.seconds)) return usage();
-      } else if (std::strcmp(argv[i], "--call") == 0 && i + 1 < argc) {
-        run.callsHex.push_back(argv[++i]);
-      } else {
-        return usage();
-      }
+    if (bundle && argc > 3 && std::strncmp(argv[3], "--", 2) != 0) {
+      ScriptRun run;
+      run.program = argv[0];
+      run.bundle = argv[2];
+      run.script = argv[3];
+      for (int i = 4; i < argc; ++i) run.args.push_back(argv[i]);
+      return runScript(run);
     }
+    ActivationRun run;
+    (app ? run.appDir : run.bundle) = argv[2];
+    if (!parseActivation(argc, argv, 3, run)) return usage();
     return runActivation(run);
   }
-  if (std::strcmp(argv[1], "--bundle") == 0) return runBundle(argc, argv);
   if (argv[1][0] == '-' && argv[1][1] != '\0') return usage();
   ScriptRun run;
   run.program = argv[0];

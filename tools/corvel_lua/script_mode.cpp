@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <filesystem>
 
 #include <lua.hpp>
 
@@ -41,7 +42,12 @@ int runScript(const ScriptRun& run) {
   sdk::CorvelNativeImpl engine(10);
   sdk::StateOptions options;
   options.hotDev = false;
-  options.installLoader = false;
+  options.installLoader = !run.bundle.empty();
+  if (options.installLoader) {
+    std::filesystem::path bundle = std::filesystem::absolute(run.bundle);
+    options.root = bundle.parent_path().string();
+    options.bundleName = bundle.filename().string();
+  }
   if (auto failure = engine.prepareState(options)) {
     std::fprintf(stderr, "corvel-lua: %s\n", failure->c_str());
     return 1;
