@@ -77,6 +77,29 @@ void registerLuaSql(lua_State* L, lua_CFunction opener) {
   lua_setglobal(L, "luasql");
 }
 
+// luaL_register makes a new closure per entry. A library holds the same
+// functions as the globals of the same names (zstr), and an entry that names
+// a function twice (zacc's tickstamp and timestamp) holds one function.
+void registerLibrary(lua_State* L, const char* name, const luaL_Reg* functions) {
+  luaL_register(L, name, functions);
+  for (const luaL_Reg* f = functions; f->name; ++f) {
+    lua_getglobal(L, f->name);
+    if (lua_tocfunction(L, -1) == f->func) {
+      lua_setfield(L, -2, f->name);
+      continue;
+    }
+    lua_pop(L, 1);
+    for (const luaL_Reg* g = functions; g != f; ++g) {
+      if (g->func == f->func) {
+        lua_getfield(L, -1, g->name);
+        lua_setfield(L, -2, f->name);
+        break;
+      }
+    }
+  }
+  lua_pop(L, 1);
+}
+
 const Row kRows[] = {
     {How::Preload, "lpeg", luaopen_lpeg},
     {How::Preload, "md5.core", luaopen_md5_core},
@@ -119,8 +142,7 @@ int registerNativeModules(lua_State* L) {
         registerLuaSql(L, row.opener);
         break;
       case How::Library:
-        luaL_register(L, row.name, row.functions);
-        lua_pop(L, 1);
+        registerLibrary(L, row.name, row.functions);
         break;
       case How::Globals:
         for (const luaL_Reg* f = row.functions; f->name; ++f) {

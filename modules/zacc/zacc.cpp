@@ -163,6 +163,9 @@ const luaL_Reg kZaccFunctions[] = {
 
 int luaopen_zacc(lua_State* L) {
   luaL_register(L, "zacc", kZaccFunctions);
+  // tickstamp is timestamp itself, not a second closure of it
+  lua_getfield(L, -1, "timestamp");
+  lua_setfield(L, -2, "tickstamp");
   return 1;
 }
 

@@ -92,6 +92,21 @@ TEST_F(EngineHostTest, RegisteredModulesAndGlobals) {
   )");
 }
 
+TEST_F(EngineHostTest, LibrariesHoldTheSameFunctions) {
+  EXPECT_LUA(R"(
+    for _, name in ipairs({'zpack', 'zunpack', 'float2hex', 'hex2float', 'ztab2str', 'zcrc8', 'zcrc16', 'zcrcA001',
+                           'zcrc32', 'zcrypt1'}) do
+      assert(type(_G[name]) == 'function' and zstr[name] == _G[name], name)
+    end
+    assert(package.loaded.zstr == zstr)
+    local zp = require('zpack')
+    local n = 0 for _ in pairs(zp) do n = n + 1 end
+    assert(n == 2 and zp.zpack == zpack and zp.zunpack == zunpack)
+    assert(zacc.tickstamp == zacc.timestamp and package.loaded.zacc == zacc)
+    assert(require('irpacker') == irpacker and require('zsocket') == zsocket)
+  )");
+}
+
 TEST_F(EngineHostTest, DoStringAndRequireModuleKeepTheStack) {
   lua_State* state = L();
   int top = lua_gettop(state);
