@@ -15,11 +15,14 @@ PlateCallArgs PlateCallArgs::fromResults(const std::vector<std::string>& results
   out.result = handle.get();
   out.zone = std::move(handle.zone());
 
-  std::ostringstream line;
+  // One stream per thread: building an ostringstream (and its locale) per
+  // answer would cost more than the rest of the decoding.
+  thread_local std::ostringstream line;
+  line.str(std::string());
+  line.clear();
   line << "resultHandler=" << out.result << "," << static_cast<int>(out.result.type) << "\n";
   const std::string text = line.str();
   std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
 
   if (out.result.type == msgpack::type::ARRAY) {
     const auto& array = out.result.via.array;
@@ -61,7 +64,6 @@ const msgpack::object* PlateCallArgs::element(std::size_t index, bool& decided) 
 namespace {
 bool typeMismatch(std::size_t index, const msgpack::object& value) {
   std::printf("MsgPackAssemble::get[%zu] exception, type=%d\n", index, static_cast<int>(value.type));
-  std::fflush(stdout);
   return false;
 }
 }  // namespace
