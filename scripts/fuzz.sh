@@ -16,7 +16,7 @@ for target in build-fuzz/bin/fuzz_*; do
   corpus=build-fuzz/corpus/$name
   mkdir -p "$corpus"
   echo "-- $name (${seconds}s)"
-  if ! "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=1 "$corpus" \
+  if ! LSAN_OPTIONS=suppressions=$PWD/fuzz/lsan.supp "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=build-fuzz/ "$corpus" \
       > "build-fuzz/$name.log" 2>&1; then
     tail -n 60 "build-fuzz/$name.log"
     status=1
