@@ -51,6 +51,17 @@ std::string escapeBackslashes(const std::string& text) {
   return out;
 }
 
+int luaTraceback(lua_State* L) {
+  const char* message = lua_tostring(L, 1);
+  if (!message) message = lua_pushfstring(L, "(error object is a %s value)", luaL_typename(L, 1));
+  lua_getglobal(L, "debug");
+  lua_getfield(L, -1, "traceback");
+  lua_pushstring(L, message);
+  lua_pushinteger(L, 2);
+  lua_call(L, 2, 1);
+  return 1;
+}
+
 CorvelNativeImpl::CorvelNativeImpl(int logLevel) : logLevel_(logLevel) {}
 
 CorvelNativeImpl::~CorvelNativeImpl() {

@@ -64,4 +64,8 @@ class CorvelNativeImpl {
 
 std::string escapeBackslashes(const std::string& text);
 
+// A message handler for lua_pcall that adds a traceback to the error text,
+// for the tools that run scripts in a host-built state.
+int luaTraceback(lua_State* L);
+
 }  // namespace halvix::sdk

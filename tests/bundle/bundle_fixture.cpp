@@ -9,17 +9,17 @@ function be32(n)
   return string.char(math.floor(n / 16777216) % 256, math.floor(n / 65536) % 256,
                      math.floor(n / 256) % 256, n % 256)
 end
-function block(spec)
+function block(shape)
   local area, list, offset = {}, {}, 0
-  for _, m in ipairs(spec.mods or {}) do
+  for _, m in ipairs(shape.mods or {}) do
     local stored = m.raw or enc(m[2])
     list[m[1]] = { offset, #stored }
     area[#area + 1] = stored
     offset = offset + #stored
   end
-  local header = spec.header or { spec.tag or 'lib1', spec.label or 'lib', spec.luaSize or offset, spec.modList or list }
-  local h = spec.rawHeader or enc(MessagePack.pack(header))
-  return be32(spec.headerLength or #h) .. h .. table.concat(area)
+  local header = shape.header or { shape.tag or 'lib1', shape.label or 'lib', shape.luaSize or offset, shape.modList or list }
+  local h = shape.rawHeader or enc(MessagePack.pack(header))
+  return be32(shape.headerLength or #h) .. h .. table.concat(area)
 end
 function writeBundle(name, ...)
   local path = DIR .. '/' .. name

@@ -10,17 +10,6 @@ namespace halvix::tools {
 
 namespace {
 
-int traceback(lua_State* L) {
-  const char* message = lua_tostring(L, 1);
-  if (!message) message = lua_pushfstring(L, "(error object is a %s value)", luaL_typename(L, 1));
-  lua_getglobal(L, "debug");
-  lua_getfield(L, -1, "traceback");
-  lua_pushstring(L, message);
-  lua_pushinteger(L, 2);
-  lua_call(L, 2, 1);
-  return 1;
-}
-
 // The standalone interpreter's `arg`: the script at 0, its arguments from 1,
 // the interpreter at -1.
 void setArgTable(lua_State* L, const ScriptRun& run) {
@@ -55,7 +44,7 @@ int runScript(const ScriptRun& run) {
   lua_State* L = engine.state();
   setArgTable(L, run);
 
-  lua_pushcfunction(L, traceback);
+  lua_pushcfunction(L, halvix::sdk::luaTraceback);
   int handler = lua_gettop(L);
   int status = luaL_loadfile(L, run.script.c_str());
   if (status == 0) {

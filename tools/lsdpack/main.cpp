@@ -24,17 +24,6 @@ constexpr const char* kPrinters =
     "end\n"
     "function DbgPrint() end\n";
 
-int traceback(lua_State* L) {
-  const char* message = lua_tostring(L, 1);
-  if (!message) message = lua_pushfstring(L, "(error object is a %s value)", luaL_typename(L, 1));
-  lua_getglobal(L, "debug");
-  lua_getfield(L, -1, "traceback");
-  lua_pushstring(L, message);
-  lua_pushinteger(L, 2);
-  lua_call(L, 2, 1);
-  return 1;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,7 +48,7 @@ int main(int argc, char** argv) {
   }
 
   lua_State* L = engine.state();
-  lua_pushcfunction(L, traceback);
+  lua_pushcfunction(L, halvix::sdk::luaTraceback);
   int handler = lua_gettop(L);
   engine.requireModule("lsdpack");
   lua_getfield(L, -1, "main");
