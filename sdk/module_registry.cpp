@@ -106,7 +106,6 @@ const Row kRows[] = {
     {How::Preload, "bit", luaopen_bit},
     {How::Preload, "zsocket", modules::luaopen_zsocket},
     {How::Preload, "cjson", luaopen_cjson},
-    // zacc (row 6), the pack and checksum globals, zstr and zpack (rows 7 to 9) join here.
     {How::Preload, "zacc", modules::luaopen_zacc},
     {How::Globals, nullptr, nullptr, modules::kZstrFunctions},
     {How::Library, "zstr", nullptr, modules::kZstrFunctions},
@@ -120,9 +119,8 @@ const Row kRows[] = {
     {How::Chunk, nullptr, nullptr, nullptr, "package.loaded['mime.core']=mime; package.loaded['mime']=nil"},
     {How::Global, "zlib", modules::luaopen_zlib},
     {How::Preload, "lfs", luaopen_lfs},
-    // irpacker (row 16) joins here; zacc's list is registered a second time after it.
     {How::Preload, "irpacker", modules::luaopen_irpacker},
-    {How::Library, "zacc", nullptr, modules::kZaccFunctions},
+    {How::Library, "zacc", nullptr, modules::kZaccFunctions},  // the same list again, into the same table
     {How::Chunk, nullptr, nullptr, nullptr, "package.loaded['zlib']=zlib; "},
     {How::Print, "print"},
 };
