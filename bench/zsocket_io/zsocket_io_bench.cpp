@@ -59,7 +59,7 @@ bench = {
       elseif not out:empty() then
         out:flushfd(c)
       end
-      local n = inq:readfd(s, PIECE)
+      local n = inq:readfd(s, -1)
       if n then got = got + n; inq:drain() end
     end
     c:close(); s:close()
