@@ -51,6 +51,13 @@ class LooperTest : public ::testing::Test {
     return answer.items().front();
   }
 
+  // Starts an activation and waits for its successful report.
+  static bool started(CorvelNative& native) {
+    Collector init;
+    native.initSDK(recordResult(init), 10, "");
+    return init.waitFor(1) && init.items().front() == "true:";
+  }
+
   static std::vector<double> tickTimes(CorvelNative& native) {
     std::vector<double> times;
     std::istringstream in(ask(native, "times"));
@@ -83,9 +90,7 @@ TEST_F(LooperTest, TicksAtTheFixedRateWithoutDrift) {
   HotDevApp app(kTickRecorder);
   app.write("tickclock.lua", kClockModule);
   CorvelNative native(app.directories());
-  Collector init;
-  native.initSDK(recordResult(init), 10, "");
-  ASSERT_TRUE(init.waitFor(1));
+  ASSERT_TRUE(started(native));
   std::this_thread::sleep_for(100ms);  // let the schedule fall behind a little first
   native.startLooper(nullptr);
   std::this_thread::sleep_for(1200ms);
@@ -107,9 +112,7 @@ TEST_F(LooperTest, StopThenStartWithinOnePeriodKeepsOneWait) {
   HotDevApp app(kTickRecorder);
   app.write("tickclock.lua", kClockModule);
   CorvelNative native(app.directories());
-  Collector init;
-  native.initSDK(recordResult(init), 10, "");
-  ASSERT_TRUE(init.waitFor(1));
+  ASSERT_TRUE(started(native));
   native.startLooper(nullptr);
   std::this_thread::sleep_for(200ms);
   for (int i = 0; i < 20; ++i) {
@@ -128,9 +131,7 @@ TEST_F(LooperTest, StoppingDoesNotResetTheSchedule) {
   HotDevApp app(kTickRecorder);
   app.write("tickclock.lua", kClockModule);
   CorvelNative native(app.directories());
-  Collector init;
-  native.initSDK(recordResult(init), 10, "");
-  ASSERT_TRUE(init.waitFor(1));
+  ASSERT_TRUE(started(native));
   native.startLooper(nullptr);
   std::this_thread::sleep_for(100ms);
   native.stopLooper(nullptr);
@@ -151,9 +152,7 @@ TEST_F(LooperTest, FailingTicksKeepTicking) {
     return M
   )LUA");
   CorvelNative native(app.directories());
-  Collector init;
-  native.initSDK(recordResult(init), 10, "");
-  ASSERT_TRUE(init.waitFor(1));
+  ASSERT_TRUE(started(native));
   native.startLooper(nullptr);
   std::this_thread::sleep_for(300ms);
   EXPECT_GT(std::stoul(ask(native, "n")), 5u);
