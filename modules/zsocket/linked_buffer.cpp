@@ -78,6 +78,14 @@ bool LinkedBuffer::append(const char* bytes, std::size_t n) {
   return true;
 }
 
+void LinkedBuffer::dropHead() noexcept {
+  Chunk* next = head_->next;
+  length_ -= head_->queued();
+  std::free(head_);
+  head_ = next;
+  if (!head_) tail_ = nullptr;
+}
+
 void LinkedBuffer::consume(std::size_t n) noexcept {
   while (n != 0 && head_) {
     std::size_t queued = head_->queued();
@@ -86,11 +94,7 @@ void LinkedBuffer::consume(std::size_t n) noexcept {
       length_ -= n;
       return;
     }
-    Chunk* next = head_->next;
-    std::free(head_);
-    head_ = next;
-    if (!head_) tail_ = nullptr;
-    length_ -= queued;
+    dropHead();
     n -= queued;
   }
 }
@@ -124,11 +128,7 @@ void LinkedBuffer::releaseWritten(std::size_t written) noexcept {
       length_ -= written;
       return;
     }
-    Chunk* next = head_->next;
-    std::free(head_);
-    head_ = next;
-    if (!head_) tail_ = nullptr;
-    length_ -= queued;
+    dropHead();
     written -= queued;
   }
 }

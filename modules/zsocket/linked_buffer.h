@@ -53,6 +53,8 @@ class LinkedBuffer {
   Outcome readFrom(int fd, long long limit);
 
  private:
+  // Frees the first chunk and takes its queued bytes off the length.
+  void dropHead() noexcept;
   struct Chunk {
     Chunk* next;
     std::size_t end;
