@@ -26,8 +26,10 @@ halvix_lua_archive(LUA_SQLITE3_LIB sql-sqlite3)
 # LuaSQL's; its shared library keeps that copy to itself.
 find_library(LUA_MD5_LIB NAMES liblua5.1-md5.so REQUIRED)
 
+# No include directory of their own: everything compiles against LuaJIT's
+# headers (PkgConfig::LUAJIT), so that PUC Lua's headers, if installed, can
+# never change what the host is built against.
 add_library(halvix_lua_deps INTERFACE)
-target_include_directories(halvix_lua_deps INTERFACE /usr/include/lua5.1)
 target_link_libraries(halvix_lua_deps INTERFACE
   ${LUA_CJSON_LIB} ${LUA_LPEG_LIB} ${LUA_LFS_LIB} ${LUA_SOCKET_LIB} ${LUA_MIME_LIB}
   ${LUA_SQLITE3_LIB} ${LUA_MD5_LIB} SQLite::SQLite3 PkgConfig::LUAJIT m)
