@@ -3,18 +3,14 @@
 #include <cstdio>
 #include <utility>
 
-#include <boost/asio/executor_work_guard.hpp>
-#include <boost/asio/post.hpp>
-
+#include "sdk/activation.h"
+#include "sdk/app_paths.h"
 #include "sdk/globals.h"
 #include "sdk/sdk_log.h"
 
 namespace halvix::sdk {
 
 namespace {
-
-constexpr const char* kHotDevRoot =
-    "/workspace/xcorvel/corvel/windowsProj/windows_lib_corvel/../../luaProj/project/corvelBase";
 
 std::string withoutTrailingSlash(std::string path) {
   while (!path.empty() && path.back() == '/') path.pop_back();
@@ -24,21 +20,18 @@ std::string withoutTrailingSlash(std::string path) {
 }  // namespace
 
 CorvelNative::CorvelNative(SdkDirectories directories)
-    : directories_(std::move(directories)),
-      loop_(std::make_unique<boost::asio::io_context>()),
-      tickTimer_(std::make_unique<boost::asio::steady_timer>(*loop_)) {
-  tickTimer_->expires_at(std::chrono::steady_clock::now() + kTickPeriod);
-}
+    : directories_(std::move(directories)), tickDeadline_(std::chrono::steady_clock::now() + kTickPeriod) {}
 
 CorvelNative::~CorvelNative() { unInitSDK(); }
 
 std::string CorvelNative::applicationRoot() const {
-  if (hotDevMode()) return withoutTrailingSlash(directories_.driveRoot) + kHotDevRoot;
-  return withoutTrailingSlash(directories_.currentDir) + "/lsd";
+  if (hotDevMode())
+    return withoutTrailingSlash(directories_.driveRoot) + "/" + kHotDevProjectDir + "/" + kHotDevClimb;
+  return withoutTrailingSlash(directories_.currentDir) + "/" + kBundleFolder;
 }
 
 bool CorvelNative::checkAssets() const {
-  std::string path = applicationRoot() + (hotDevMode() ? "/preload.lua" : "/ls.lsd");
+  std::string path = applicationRoot() + "/" + (hotDevMode() ? kEntryFile : kDefaultBundleName);
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (!file) return false;
   std::fclose(file);
@@ -47,7 +40,7 @@ bool CorvelNative::checkAssets() const {
 
 void CorvelNative::initSDK(ResultCallback done, int logLevel, std::string lsdName) {
   unInitSDK();
-  if (lsdName.empty()) lsdName = "ls.lsd";
+  if (lsdName.empty()) lsdName = kDefaultBundleName;
   if (!checkAssets()) {
     reportResult(std::move(done), false, kCheckAssetsFailed);
     return;
@@ -57,104 +50,47 @@ void CorvelNative::initSDK(ResultCallback done, int logLevel, std::string lsdNam
   options.root = applicationRoot();
   options.bundleName = std::move(lsdName);
 
-  engine_ = std::make_unique<CorvelNativeImpl>(logLevel);
-  tickCount_ = 0;
+  activation_ = std::make_shared<Activation>(logLevel, tickDeadline_);
+  lastTickCount_ = 0;
   try {
-    worker_ = std::make_unique<boost::thread>(&CorvelNative::workerMain, this, engine_.get(), std::move(done),
-                                              std::move(options));
+    activation_->start(std::move(done), std::move(options));
   } catch (...) {
-    engine_.reset();
+    activation_.reset();
     throw;
   }
 }
 
-void CorvelNative::workerMain(CorvelNativeImpl* engine, ResultCallback done, StateOptions options) {
-  try {
-    std::optional<std::string> failure = engine->prepareState(options);
-    if (!failure) failure = engine->startApplication();
-    if (failure) {
-      reportResult(std::move(done), false, *failure);
-      return;
-    }
-    reportResult(std::move(done), true, "");
-  } catch (const std::exception& e) {
-    sdkLog(kLuaPrintLevel, "initSDK: start-up raised: %s\n", e.what());
-    return;
-  }
-
-  auto guard = boost::asio::make_work_guard(*loop_);
-  // A completion that throws must not end the activation: log it and go on.
-  while (!loop_->stopped()) {
-    try {
-      loop_->run();
-    } catch (const std::exception& e) {
-      sdkLog(kLuaPrintLevel, "SDK worker: a task raised: %s\n", e.what());
-    } catch (...) {
-      sdkLog(kLuaPrintLevel, "SDK worker: a task raised\n");
-    }
-  }
-}
-
 void CorvelNative::unInitSDK() {
-  ticking_ = false;
-  if (worker_) {
-    boost::asio::post(*loop_, [loop = loop_.get()] { loop->stop(); });
-    worker_->join();
-    worker_.reset();
-  }
-  // The worker is gone: nothing else touches the engine, the loop or the timer.
-  engine_.reset();
+  if (!activation_) return;
+  activation_->end();
+  tickDeadline_ = activation_->tickDeadline();
+  lastTickCount_ = activation_->tickCount();
+  // Joined: the activation goes now, its Lua state closed and with it every
+  // callback object and call record. Abandoned: its worker holds the rest.
+  activation_.reset();
   pendingCalls_.clear();
-  resetLoop();
 }
 
-void CorvelNative::resetLoop() {
-  // Tasks of an ended activation must never reach the next one: they go with
-  // the old loop. The tick schedule carries over, as stopping does not reset it.
-  auto deadline = tickTimer_->expiry();
-  tickTimer_.reset();
-  loop_ = std::make_unique<boost::asio::io_context>();
-  tickTimer_ = std::make_unique<boost::asio::steady_timer>(*loop_);
-  tickTimer_->expires_at(deadline);
-}
+bool CorvelNative::ticking() const { return activation_ && activation_->ticking(); }
+
+std::uint64_t CorvelNative::tickCount() const { return activation_ ? activation_->tickCount() : lastTickCount_; }
 
 void CorvelNative::startLooper(ResultCallback done) {
-  if (ticking_) {
+  if (ticking()) {
     reportResult(std::move(done), false, kTickerAlreadyStarted);
     return;
   }
-  if (!engine_) {
+  if (!activation_) {
     reportResult(std::move(done), false, kNeedInitSdk);
     return;
   }
-  ticking_ = true;
-  // The timer is armed on the worker: an Asio timer must not be used from two
-  // threads at once, and the tick handler re-arms it there.
-  boost::asio::post(*loop_, [this] { armTick(); });
+  activation_->startTicking();
   reportResult(std::move(done), true, "");
 }
 
 void CorvelNative::stopLooper(ResultCallback done) {
-  ticking_ = false;
-  boost::asio::post(*loop_, [timer = tickTimer_.get()] { timer->cancel(); });
+  if (activation_) activation_->stopTicking();
   reportResult(std::move(done), true, "");
-}
-
-void CorvelNative::armTick() {
-  if (!ticking_) return;
-  tickTimer_->async_wait([this](const boost::system::error_code& error) { onTick(error); });
-}
-
-void CorvelNative::onTick(const boost::system::error_code& error) {
-  if (error == boost::asio::error::operation_aborted) return;
-  if (ticking_) {
-    ++tickCount_;
-    engine_->doString(kTickChunk);
-  }
-  if (ticking_) {
-    tickTimer_->expires_at(tickTimer_->expiry() + kTickPeriod);
-    armTick();
-  }
 }
 
 void CorvelNative::sweepPendingCalls() {
@@ -172,13 +108,13 @@ void CorvelNative::queueCall(std::shared_ptr<PendingCall> record, StringsCallbac
   record->id = takeNextCallId();
   sweepPendingCalls();
   pendingCalls_[record->id] = record;
-  boost::asio::post(*loop_, [engine = engine_.get(), record, handler = std::move(handler)]() mutable {
-    engine->forwardPlateCall(std::move(handler), record->packedCall);
-  });
+  activation_->queueCall(std::move(record), std::move(handler));
 }
 
 void CorvelNative::forwardPlateCall(StringsCallback done, std::string packedCall) {
-  if (!worker_ || !engine_) return;
+  // A call into an activation whose worker has returned would never run: it
+  // is dropped unanswered now rather than kept until the next initSDK.
+  if (!activation_ || activation_->workerFinished()) return;
   auto record = std::make_shared<PendingCall>();
   record->stringsCompletion = std::move(done);
   record->packedCall = std::move(packedCall);
@@ -189,7 +125,7 @@ void CorvelNative::forwardPlateCall(StringsCallback done, std::string packedCall
 }
 
 void CorvelNative::forwardPlateCall(PlateCallArgsCallback done, const msgpack::sbuffer& packedCall) {
-  if (!worker_ || !engine_) return;
+  if (!activation_ || activation_->workerFinished()) return;
   auto record = std::make_shared<PendingCall>();
   record->argsCompletion = std::move(done);
   record->packedCall.assign(packedCall.data(), packedCall.size());

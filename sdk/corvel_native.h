@@ -1,42 +1,24 @@
 #pragma once
 // The SDK core: one object through which the host starts, drives and stops
 // the maker's Lua application. An activation runs on its own worker thread,
-// which owns the Lua state and runs a Boost.Asio event loop; the platform
-// thread hands work to it only by posting to that loop.
-#include <atomic>
+// which owns the Lua state and its event loop; the platform thread hands work
+// to it only by posting to that loop. Every operation here is called on the
+// platform thread.
 #include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
 
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/steady_timer.hpp>
-#include <boost/thread/thread.hpp>
-#include <msgpack.hpp>
-
-#include "sdk/cpp_callback.h"
-#include "sdk/corvel_native_impl.h"
+#include "sdk/callbacks.h"
 #include "sdk/plate_call_args.h"
 #include "sdk/result_report.h"
 
 namespace halvix::sdk {
 
-inline constexpr std::chrono::milliseconds kTickPeriod{17};
-inline constexpr const char* kTickChunk = "require('preload').onTick()";
 inline constexpr const char* kCheckAssetsFailed = "initSDK failed: checkAssets failed, App maybe incompleted.";
 inline constexpr const char* kTickerAlreadyStarted = "initSDK failed : startLooper : ticker already started.";
 inline constexpr const char* kNeedInitSdk = "initSDK failed : need call initSDK() firstly.";
-
-// One host-to-Lua call. Owned by what still needs it: the task queued on the
-// worker's loop and the Lua callback object's handler. It is released when
-// both are gone (the callback object finalised, or the activation ended).
-struct PendingCall {
-  PlateCallArgsCallback argsCompletion;
-  StringsCallback stringsCompletion;
-  std::string packedCall;
-  int id = 0;
-};
 
 // The directories the application directory resolves against: the process's
 // current directory (normal mode, "./lsd") and the root of the drive
@@ -45,6 +27,9 @@ struct SdkDirectories {
   std::string currentDir = ".";
   std::string driveRoot = "/";
 };
+
+struct Activation;
+struct PendingCall;
 
 class CorvelNative {
  public:
@@ -57,8 +42,9 @@ class CorvelNative {
   // when the asset check fails, otherwise later from the worker thread.
   // Throws boost::thread_resource_error when no thread can be created.
   void initSDK(ResultCallback done, int logLevel, std::string lsdName);
-  // Ends the activation, if any: stops the tick and the loop, joins the
-  // worker, then closes the Lua state.
+  // Ends the activation, if any: stops the tick and the loop and waits a
+  // bounded time for the worker. A worker still busy in Lua after that is
+  // left to finish on its own with everything it uses (see activation.h).
   void unInitSDK();
 
   void startLooper(ResultCallback done);
@@ -72,29 +58,23 @@ class CorvelNative {
   bool checkAssets() const;
   std::string applicationRoot() const;
 
-  bool ticking() const { return ticking_.load(); }
+  bool ticking() const;
   // onTick calls made since the last initSDK.
-  std::uint64_t tickCount() const { return tickCount_.load(); }
+  std::uint64_t tickCount() const;
   // Calls whose records are still alive.
   std::size_t livePendingCalls();
 
  private:
   void queueCall(std::shared_ptr<PendingCall> record, StringsCallback handler);
-  void workerMain(CorvelNativeImpl* engine, ResultCallback done, StateOptions options);
-  void armTick();
-  void onTick(const boost::system::error_code& error);
-  void resetLoop();
   void sweepPendingCalls();
 
   SdkDirectories directories_;
-  std::atomic<bool> ticking_{false};
-  std::unique_ptr<boost::thread> worker_;
-  std::unique_ptr<boost::asio::io_context> loop_;
-  std::unique_ptr<boost::asio::steady_timer> tickTimer_;
-  std::unique_ptr<CorvelNativeImpl> engine_;
+  std::shared_ptr<Activation> activation_;
+  // The tick schedule outlives activations: stopping does not reset it.
+  std::chrono::steady_clock::time_point tickDeadline_;
+  std::uint64_t lastTickCount_ = 0;
   std::map<int, std::weak_ptr<PendingCall>> pendingCalls_;
   std::size_t sweepAt_ = 64;
-  std::atomic<std::uint64_t> tickCount_{0};
 };
 
 }  // namespace halvix::sdk

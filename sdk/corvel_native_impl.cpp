@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "sdk/app_paths.h"
 #include "sdk/builtin_modules.h"
 #include "sdk/module_registry.h"
 #include "sdk/sdk_log.h"
@@ -37,7 +38,9 @@ bool pcallFunction(lua_State* L, lua_CFunction f, void* context = nullptr) {
   return true;
 }
 
-constexpr const char* kLogRoot = "/workspace/xcorvel/corvel/luaProj/project/corvelBase/'";
+// Lua code run after interrupt() raises this at once, and so does the error
+// handler of any pcall that catches it.
+void interruptHook(lua_State* L, lua_Debug*) { luaL_error(L, "the activation has ended"); }
 
 }  // namespace
 
@@ -66,6 +69,13 @@ CorvelNativeImpl::CorvelNativeImpl(int logLevel) : logLevel_(logLevel) {}
 
 CorvelNativeImpl::~CorvelNativeImpl() {
   if (state_) lua_close(state_);
+}
+
+void CorvelNativeImpl::interrupt() {
+  // Setting a hook from another thread is how LuaJIT's own interpreter stops
+  // a running script on SIGINT; the hook lives in the global state, so it
+  // reaches every coroutine.
+  if (lua_State* L = published_.load()) lua_sethook(L, interruptHook, LUA_MASKCALL | LUA_MASKCOUNT, 1);
 }
 
 bool CorvelNativeImpl::doString(const char* chunk) {
@@ -185,6 +195,7 @@ std::optional<std::string> CorvelNativeImpl::prepareState(const StateOptions& op
   state_ = luaL_newstate();
   if (!state_) return std::string(kStartLuaEngineFailed);
   lua_atpanic(state_, silentPanic);
+  published_.store(state_);
 
   if (!pcallFunction(state_, openLibs)) return std::string(kStartLuaEngineFailed);
   lua_pushcfunction(state_, registerNativeModules);
@@ -209,7 +220,7 @@ std::optional<std::string> CorvelNativeImpl::prepareState(const StateOptions& op
   chunks.push_back("VAR_OSTypeName='windows'");
   if (options.hotDev) {
     chunks.push_back("VAR_LUA_ROOT='" + escapeBackslashes(options.root) + "'");
-    chunks.push_back("VAR_LUA_LOGROOT='" + escapeBackslashes(kLogRoot));
+    chunks.push_back("VAR_LUA_LOGROOT='" + escapeBackslashes(std::string(kHotDevLogRoot) + "'"));
   }
   chunks.push_back(std::string("VAR_IS_HOTDEV=") + (options.hotDev ? "true" : "false"));
   chunks.push_back("VAR_DOC_ROOT='" + escapeBackslashes(".") + "'");

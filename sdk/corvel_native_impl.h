@@ -1,8 +1,9 @@
 #pragma once
-// The Lua engine of one activation: owns the LuaJIT state, builds it for the
+// The Lua side of one activation: owns the LuaJIT state, builds it for the
 // application, starts the application and runs Lua code for the rest of the
 // SDK. Created on the platform thread; its state is created and used only on
-// the SDK worker thread.
+// the SDK worker thread, except for interrupt().
+#include <atomic>
 #include <optional>
 #include <string>
 
@@ -33,9 +34,9 @@ class CorvelNativeImpl {
   CorvelNativeImpl(const CorvelNativeImpl&) = delete;
   CorvelNativeImpl& operator=(const CorvelNativeImpl&) = delete;
 
-  // Steps 2 to 8 of the start-up without the application's initLuaApp:
-  // creates the state, registers every module, installs the bundle loader in
-  // normal mode and defines the host's globals. Returns the failure message.
+  // The start-up short of the application's initLuaApp: creates the state,
+  // registers every module, installs the bundle loader in normal mode and
+  // defines the host's globals. Returns the failure message.
   std::optional<std::string> prepareState(const StateOptions& options);
 
   // Runs initLuaApp of preload; its errors are printed by the chunk itself.
@@ -54,12 +55,19 @@ class CorvelNativeImpl {
   // logged and the call dropped; the handler is then never called.
   void forwardPlateCall(StringsCallback handler, const std::string& packedCall);
 
+  // From any thread: makes the Lua code running now, and any run later,
+  // raise at its next instruction or call, so that a worker stuck in the
+  // application returns. Compiled traces may not look at the hook.
+  void interrupt();
+
   int logLevel() const { return logLevel_; }
   lua_State* state() const { return state_; }
 
  private:
   int logLevel_;
   lua_State* state_ = nullptr;
+  // state_ as the platform thread may read it for interrupt().
+  std::atomic<lua_State*> published_{nullptr};
 };
 
 std::string escapeBackslashes(const std::string& text);

@@ -2,15 +2,11 @@
 // The callback object handed to the Lua application's forwardPlateCall: a
 // full userdata with the metatable "lua.cppcallback" that, when called from
 // Lua with a byte string, passes that string to a native handler.
-#include <functional>
-#include <string>
-#include <vector>
-
 #include <lua.hpp>
 
-namespace halvix::sdk {
+#include "sdk/callbacks.h"
 
-using StringsCallback = std::function<void(const std::vector<std::string>&)>;
+namespace halvix::sdk {
 
 struct CppCallback {
   StringsCallback handler;

@@ -5,6 +5,8 @@
 #include <string>
 #include <utility>
 
+#include <boost/thread/exceptions.hpp>
+
 #include "platform/flutter/method_channel.h"
 #include "platform/flutter/standard_codec.h"
 #include "sdk/globals.h"

@@ -10,6 +10,7 @@
 #include <benchmark/benchmark.h>
 #include <lua.hpp>
 
+#include "sdk/app_paths.h"
 #include "sdk/corvel_native.h"
 #include "sdk/corvel_native_impl.h"
 #include "sdk/globals.h"
@@ -21,8 +22,8 @@ using halvix::test::TempDir;
 namespace sdk = halvix::sdk;
 
 constexpr int kModules = 200;
-constexpr const char* kHotDevTree = "workspace/xcorvel/corvel/luaProj/project/corvelBase";
-constexpr const char* kHotDevClimb = "workspace/xcorvel/corvel/windowsProj/windows_lib_corvel";
+constexpr const char* kHotDevTree = sdk::kHotDevAppDir;
+constexpr const char* kHotDevClimb = sdk::kHotDevProjectDir;
 
 std::string moduleSource(int i) {
   std::string n = std::to_string(i);
@@ -107,11 +108,11 @@ BENCHMARK(BM_StartupHotDevSources)->UseManualTime()->Unit(benchmark::kMillisecon
 void prepare(benchmark::State& state, bool hotDev) {
   App& a = app();
   for (auto _ : state) {
-    sdk::CorvelNativeImpl engine(10);
+    sdk::CorvelNativeImpl lua(10);
     sdk::StateOptions options;
     options.hotDev = hotDev;
     options.root = (a.dir.path() / (hotDev ? kHotDevTree : "lsd")).string();
-    if (engine.prepareState(options)) state.SkipWithError("prepareState failed");
+    if (lua.prepareState(options)) state.SkipWithError("prepareState failed");
   }
 }
 
@@ -124,17 +125,17 @@ BENCHMARK(BM_PrepareStateHotDev)->Unit(benchmark::kMillisecond);
 // comparison, from a source file on package.path.
 void requireOne(benchmark::State& state, bool fromBundle) {
   App& a = app();
-  sdk::CorvelNativeImpl engine(10);
+  sdk::CorvelNativeImpl lua(10);
   sdk::StateOptions options;
   options.installLoader = fromBundle;
   options.root = (a.dir.path() / "lsd").string();
-  if (engine.prepareState(options)) {
+  if (lua.prepareState(options)) {
     state.SkipWithError("no state");
     return;
   }
-  engine.doString("LogLevel = 0");
-  if (!fromBundle) engine.setPackagePath((a.dir.path() / "app/?.lua").string());
-  lua_State* L = engine.state();
+  lua.doString("LogLevel = 0");
+  if (!fromBundle) lua.setPackagePath((a.dir.path() / "app/?.lua").string());
+  lua_State* L = lua.state();
   luaL_loadstring(L, "package.loaded['mods.group7.m117'] = nil return require('mods.group7.m117')");
   int chunk = luaL_ref(L, LUA_REGISTRYINDEX);
   for (auto _ : state) {

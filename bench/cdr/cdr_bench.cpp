@@ -78,15 +78,15 @@ bench = {
 
 struct State {
   State() {
-    engine = std::make_unique<halvix::sdk::CorvelNativeImpl>(10);
+    lua = std::make_unique<halvix::sdk::CorvelNativeImpl>(10);
     halvix::sdk::StateOptions options;
     options.hotDev = false;
     options.installLoader = false;
-    if (auto failure = engine->prepareState(options)) {
+    if (auto failure = lua->prepareState(options)) {
       std::fprintf(stderr, "state: %s\n", failure->c_str());
       std::abort();
     }
-    lua_State* L = engine->state();
+    lua_State* L = lua->state();
     lua_pushstring(L, HALVIX_MESSAGEPACK_LUA);
     lua_setglobal(L, "MESSAGEPACK_PATH");
     lua_pushinteger(L, kBatch);
@@ -99,7 +99,7 @@ struct State {
     std::printf("message sizes: %s\n", lua_tostring(L, -1));
     lua_pop(L, 1);
   }
-  std::unique_ptr<halvix::sdk::CorvelNativeImpl> engine;
+  std::unique_ptr<halvix::sdk::CorvelNativeImpl> lua;
 };
 
 State& state() {
@@ -108,7 +108,7 @@ State& state() {
 }
 
 void run(benchmark::State& bs, const char* name) {
-  lua_State* L = state().engine->state();
+  lua_State* L = state().lua->state();
   lua_getglobal(L, "bench");
   lua_getfield(L, -1, name);
   const int fn = lua_gettop(L);

@@ -31,15 +31,15 @@ constexpr const char* kSetup = R"LUA(
 
 class State {
  public:
-  State() : engine_(std::make_unique<halvix::sdk::CorvelNativeImpl>(100)) {
+  State() : lua_(std::make_unique<halvix::sdk::CorvelNativeImpl>(100)) {
     halvix::sdk::StateOptions options;
     options.installLoader = false;
-    if (engine_->prepareState(options) || !engine_->doString(kSetup)) std::abort();
+    if (lua_->prepareState(options) || !lua_->doString(kSetup)) std::abort();
   }
-  lua_State* L() const { return engine_->state(); }
+  lua_State* L() const { return lua_->state(); }
 
  private:
-  std::unique_ptr<halvix::sdk::CorvelNativeImpl> engine_;
+  std::unique_ptr<halvix::sdk::CorvelNativeImpl> lua_;
 };
 
 void callFromLua(benchmark::State& st, const char* function, const char* kind) {

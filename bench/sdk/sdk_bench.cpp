@@ -15,8 +15,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include "sdk/activation.h"
 #include "sdk/corvel_native.h"
 #include "sdk/globals.h"
+#include "tests/support/hot_dev_app.h"
 
 namespace {
 
@@ -34,28 +36,17 @@ return M
 // A developer tree in a scratch folder, started in hot-development mode.
 class BenchApp {
  public:
-  BenchApp() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "halvix-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::abort();
-    root_ = pattern;
-    std::filesystem::create_directories(root_ / "workspace/xcorvel/corvel/windowsProj/windows_lib_corvel");
-    auto app = root_ / "workspace/xcorvel/corvel/luaProj/project/corvelBase";
-    std::filesystem::create_directories(app);
-    std::ofstream(app / "preload.lua") << kApp;
+  BenchApp() : app_(kApp) {
     halvix::sdk::setHotDevMode(true);
-    native_ = std::make_unique<halvix::sdk::CorvelNative>(halvix::sdk::SdkDirectories{".", root_.string()});
+    native_ = std::make_unique<halvix::sdk::CorvelNative>(app_.directories());
     std::atomic<bool> started{false};
     native_->initSDK([&](std::vector<msgpack::object_handle>&) { started = true; }, 10, "");
     while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  ~BenchApp() {
-    native_.reset();
-    std::filesystem::remove_all(root_);
-  }
   halvix::sdk::CorvelNative& native() { return *native_; }
 
  private:
-  std::filesystem::path root_;
+  halvix::test::HotDevApp app_;
   std::unique_ptr<halvix::sdk::CorvelNative> native_;
 };
 
@@ -116,15 +107,15 @@ void BM_CallLatency(benchmark::State& state) {
 BENCHMARK(BM_CallLatency)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 void BM_TickCost(benchmark::State& state) {
-  halvix::sdk::CorvelNativeImpl engine(10);
+  halvix::sdk::CorvelNativeImpl lua(10);
   std::string pattern = (std::filesystem::temp_directory_path() / "halvix-tick-XXXXXX").string();
   if (!mkdtemp(pattern.data())) std::abort();
   std::ofstream(std::filesystem::path(pattern) / "preload.lua") << kApp;
   halvix::sdk::StateOptions options;
   options.hotDev = true;
   options.root = pattern;
-  if (engine.prepareState(options)) std::abort();
-  for (auto _ : state) benchmark::DoNotOptimize(engine.doString(halvix::sdk::kTickChunk));
+  if (lua.prepareState(options)) std::abort();
+  for (auto _ : state) benchmark::DoNotOptimize(lua.doString(halvix::sdk::kTickChunk));
   std::filesystem::remove_all(pattern);
 }
 BENCHMARK(BM_TickCost)->Unit(benchmark::kMicrosecond);

@@ -122,15 +122,15 @@ bench = {
 
 struct State {
   State() {
-    engine = std::make_unique<halvix::sdk::CorvelNativeImpl>(10);
+    lua = std::make_unique<halvix::sdk::CorvelNativeImpl>(10);
     halvix::sdk::StateOptions options;
     options.hotDev = false;
     options.installLoader = false;
-    if (auto failure = engine->prepareState(options)) {
+    if (auto failure = lua->prepareState(options)) {
       std::fprintf(stderr, "state: %s\n", failure->c_str());
       std::abort();
     }
-    lua_State* L = engine->state();
+    lua_State* L = lua->state();
     lua_pushnumber(L, static_cast<lua_Number>(kTotal));
     lua_setglobal(L, "TOTAL");
     lua_pushinteger(L, kPiece);
@@ -140,7 +140,7 @@ struct State {
       std::abort();
     }
   }
-  std::unique_ptr<halvix::sdk::CorvelNativeImpl> engine;
+  std::unique_ptr<halvix::sdk::CorvelNativeImpl> lua;
 };
 
 State& state() {
@@ -149,7 +149,7 @@ State& state() {
 }
 
 void runLua(benchmark::State& bs, const char* name, int argument) {
-  lua_State* L = state().engine->state();
+  lua_State* L = state().lua->state();
   for (auto _ : bs) {
     lua_getglobal(L, "bench");
     lua_getfield(L, -1, name);

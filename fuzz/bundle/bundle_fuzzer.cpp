@@ -53,7 +53,7 @@ end
 )LUA";
 
 struct Harness {
-  halvix::sdk::CorvelNativeImpl engine{10};
+  halvix::sdk::CorvelNativeImpl lua{10};
   std::string path;
   int reader = LUA_NOREF;
 
@@ -65,10 +65,10 @@ struct Harness {
     path = pattern;
     halvix::sdk::StateOptions options;
     options.installLoader = false;
-    if (engine.prepareState(options)) std::abort();
+    if (lua.prepareState(options)) std::abort();
     // Silence the reader: its printers are taken when make_readable loads.
-    if (!engine.doString(kHarness) || !engine.luaPreloadModules()) std::abort();
-    lua_State* L = engine.state();
+    if (!lua.doString(kHarness) || !lua.luaPreloadModules()) std::abort();
+    lua_State* L = lua.state();
     if (luaL_loadstring(L, kReader) != 0 || lua_pcall(L, 0, 1, 0) != 0) std::abort();
     reader = luaL_ref(L, LUA_REGISTRYINDEX);
   }
@@ -85,7 +85,7 @@ Harness& harness() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1 || size > 1 << 16) return 0;
   Harness& h = harness();
-  lua_State* L = h.engine.state();
+  lua_State* L = h.lua.state();
   bool encode = (data[0] & 1) != 0;
   std::string header;
   std::string area;

@@ -132,7 +132,7 @@ TEST_F(LoaderTest, GlobalPrintersAreUsedWhenPresentAtLoad) {
   // Preload the built-in modules again with the globals in place, as a host
   // that defines them first would.
   ASSERT_LUA("ErrPrint = function(...) SEEN = table.concat({ ... }, '|') end DbgPrint = function() end");
-  ASSERT_TRUE(engine_->luaPreloadModules());
+  ASSERT_TRUE(lua_->luaPreloadModules());
   EXPECT_LUA(R"(
     writeBundle('ls.lsd', block{ mods = { { 'bad.lua', raw = 'xx' } } })
     setup('ls.lsd')

@@ -28,7 +28,7 @@ TEST_F(PreloadTest, BuiltInModulesArriveInOrder) {
     for _, name in ipairs{ 'base.MessagePack', 'make_readable', 'setuploader' } do package.loaded[name] = nil end
     setmetatable(package.loaded, { __newindex = function(t, k, v) ORDER[#ORDER + 1] = k rawset(t, k, v) end })
   )");
-  ASSERT_TRUE(engine_->luaPreloadModules());
+  ASSERT_TRUE(lua_->luaPreloadModules());
   EXPECT_LUA(R"(
     setmetatable(package.loaded, nil)
     eq(table.concat(ORDER, ' '), 'base.MessagePack make_readable setuploader')
@@ -48,7 +48,7 @@ TEST_F(PreloadTest, BrokenBlobsFailWithoutPanicking) {
     std::string blob(data ? data : "", size);
     lua_settop(state, top);
     testing::internal::CaptureStdout();
-    bool ok = engine_->luaPreloadBytes(reinterpret_cast<const unsigned char*>(blob.data()), blob.size());
+    bool ok = lua_->luaPreloadBytes(reinterpret_cast<const unsigned char*>(blob.data()), blob.size());
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(top, lua_gettop(state));
     return std::make_pair(ok, out);

@@ -4,7 +4,7 @@
 
 #include "sdk/corvel_native.h"
 #include "sdk/globals.h"
-#include "tests/sdk/sdk_test_app.h"
+#include "tests/support/hot_dev_app.h"
 
 namespace halvix::test {
 namespace {

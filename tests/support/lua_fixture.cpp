@@ -34,16 +34,16 @@ end
 )LUA";
 
 void LuaFixture::SetUp() {
-  engine_ = std::make_unique<sdk::CorvelNativeImpl>(10);
+  lua_ = std::make_unique<sdk::CorvelNativeImpl>(10);
   sdk::StateOptions options;
   options.hotDev = false;
   options.installLoader = false;
-  auto failure = engine_->prepareState(options);
+  auto failure = lua_->prepareState(options);
   ASSERT_FALSE(failure.has_value()) << *failure;
-  ASSERT_TRUE(engine_->doString(kLuaTestHelpers));
+  ASSERT_TRUE(lua_->doString(kLuaTestHelpers));
 }
 
-void LuaFixture::TearDown() { engine_.reset(); }
+void LuaFixture::TearDown() { lua_.reset(); }
 
 std::string LuaFixture::run(const std::string& code) {
   lua_State* state = L();

@@ -17,7 +17,7 @@ class LuaFixture : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  lua_State* L() const { return engine_->state(); }
+  lua_State* L() const { return lua_->state(); }
 
   // Runs a chunk. Returns the empty string on success, else the error text
   // with a traceback. The chunk sees the helpers of kLuaTestHelpers.
@@ -25,7 +25,7 @@ class LuaFixture : public ::testing::Test {
   // Evaluates one expression and returns tostring() of its value.
   std::string eval(const std::string& expression);
 
-  std::unique_ptr<sdk::CorvelNativeImpl> engine_;
+  std::unique_ptr<sdk::CorvelNativeImpl> lua_;
 };
 
 // Defined in every fixture state:

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <thread>
 
+#include "sdk/app_paths.h"
 #include "sdk/corvel_native.h"
 #include "sdk/globals.h"
 #include "tools/corvel_lua/corvel_lua.h"
@@ -49,8 +50,8 @@ int runActivation(const ActivationRun& run) {
   const std::filesystem::path bundle = normalMode ? std::filesystem::absolute(run.bundle) : std::filesystem::path();
   std::unique_ptr<ScratchRoot> scratch;
   try {
-    scratch = normalMode ? std::make_unique<ScratchRoot>(bundle.parent_path(), "lsd")
-                         : std::make_unique<ScratchRoot>(run.appDir, kHotDevRelativeRoot);
+    scratch = normalMode ? std::make_unique<ScratchRoot>(bundle.parent_path(), sdk::kBundleFolder)
+                         : std::make_unique<ScratchRoot>(run.appDir, sdk::kHotDevAppDir);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "corvel-lua: %s\n", e.what());
     return 1;

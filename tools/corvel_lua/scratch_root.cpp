@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "sdk/app_paths.h"
+
 namespace halvix::tools {
 
 ScratchRoot::ScratchRoot(const std::filesystem::path& appDir, const std::string& relativeAppPath) {
@@ -11,7 +13,7 @@ ScratchRoot::ScratchRoot(const std::filesystem::path& appDir, const std::string&
   root_ = pattern;
   std::filesystem::path link = root_ / relativeAppPath;
   std::filesystem::create_directories(link.parent_path());
-  std::filesystem::create_directories(root_ / kHotDevWindowsLib);
+  std::filesystem::create_directories(root_ / sdk::kHotDevProjectDir);
   std::filesystem::create_directory_symlink(std::filesystem::absolute(appDir), link);
 }
 

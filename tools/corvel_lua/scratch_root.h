@@ -22,9 +22,4 @@ class ScratchRoot {
   std::filesystem::path root_;
 };
 
-// Where hot-development mode looks for the application below the drive root.
-inline constexpr const char* kHotDevRelativeRoot = "workspace/xcorvel/corvel/luaProj/project/corvelBase";
-// The folder that the hot-development path climbs out of with "../..".
-inline constexpr const char* kHotDevWindowsLib = "workspace/xcorvel/corvel/windowsProj/windows_lib_corvel";
-
 }  // namespace halvix::tools

@@ -28,7 +28,7 @@ void setArgTable(lua_State* L, const ScriptRun& run) {
 }  // namespace
 
 int runScript(const ScriptRun& run) {
-  sdk::CorvelNativeImpl engine(10);
+  sdk::CorvelNativeImpl lua(10);
   sdk::StateOptions options;
   options.hotDev = false;
   options.installLoader = !run.bundle.empty();
@@ -37,11 +37,11 @@ int runScript(const ScriptRun& run) {
     options.root = bundle.parent_path().string();
     options.bundleName = bundle.filename().string();
   }
-  if (auto failure = engine.prepareState(options)) {
+  if (auto failure = lua.prepareState(options)) {
     std::fprintf(stderr, "corvel-lua: %s\n", failure->c_str());
     return 1;
   }
-  lua_State* L = engine.state();
+  lua_State* L = lua.state();
   setArgTable(L, run);
 
   lua_pushcfunction(L, halvix::sdk::luaTraceback);

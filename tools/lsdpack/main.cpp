@@ -28,29 +28,29 @@ constexpr const char* kPrinters =
 
 int main(int argc, char** argv) {
   using namespace halvix::sdk;
-  CorvelNativeImpl engine(10);
+  CorvelNativeImpl lua(10);
   StateOptions options;
   options.hotDev = false;
   options.installLoader = false;
-  if (auto failure = engine.prepareState(options)) {
+  if (auto failure = lua.prepareState(options)) {
     std::fprintf(stderr, "lsdpack: %s\n", failure->c_str());
     return 1;
   }
-  if (!engine.doString(kPrinters) || !engine.luaPreloadModules()) {
+  if (!lua.doString(kPrinters) || !lua.luaPreloadModules()) {
     std::fprintf(stderr, "lsdpack: %s\n", kPreloadModulesFailed);
     return 1;
   }
   for (const BuiltinModuleBlob& blob : kGeneratedBlobs) {
-    if (!engine.luaPreloadBytes(blob.data, blob.size)) {
+    if (!lua.luaPreloadBytes(blob.data, blob.size)) {
       std::fprintf(stderr, "lsdpack: cannot load its own Lua code\n");
       return 1;
     }
   }
 
-  lua_State* L = engine.state();
+  lua_State* L = lua.state();
   lua_pushcfunction(L, halvix::sdk::luaTraceback);
   int handler = lua_gettop(L);
-  engine.requireModule("lsdpack");
+  lua.requireModule("lsdpack");
   lua_getfield(L, -1, "main");
   lua_createtable(L, argc, 0);
   for (int i = 1; i < argc; ++i) {

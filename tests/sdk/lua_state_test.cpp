@@ -11,9 +11,9 @@
 namespace halvix::test {
 namespace {
 
-using EngineHostTest = LuaFixture;
+using LuaStateTest = LuaFixture;
 
-TEST_F(EngineHostTest, PrintTakesOneStringArgument) {
+TEST_F(LuaStateTest, PrintTakesOneStringArgument) {
   testing::internal::CaptureStdout();
   EXPECT_LUA("print('a', 'b') print(42) print() print(nil) print({})");
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
@@ -24,14 +24,14 @@ TEST_F(EngineHostTest, PrintTakesOneStringArgument) {
             "luaPrint:type error: only support string, got table\n");
 }
 
-TEST_F(EngineHostTest, LongLinesAreCutTo4095Bytes) {
+TEST_F(LuaStateTest, LongLinesAreCutTo4095Bytes) {
   testing::internal::CaptureStdout();
   EXPECT_LUA("print(string.rep('x', 5000))");
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out, "luaPrint:" + std::string(4095 - 9, 'x'));
 }
 
-TEST_F(EngineHostTest, LogTextIsNotReinterpreted) {
+TEST_F(LuaStateTest, LogTextIsNotReinterpreted) {
   testing::internal::CaptureStdout();
   EXPECT_LUA("print('100%s %d %n')");
   sdk::sdkLog(49, "dropped\n");
@@ -39,7 +39,7 @@ TEST_F(EngineHostTest, LogTextIsNotReinterpreted) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "luaPrint:100%s %d %n\nkept 7\n");
 }
 
-TEST_F(EngineHostTest, AfterRegistrationTheLogGoesToTheConsoleOnly) {
+TEST_F(LuaStateTest, AfterRegistrationTheLogGoesToTheConsoleOnly) {
   sdk::setPluginRegistered(true);
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
@@ -53,7 +53,7 @@ TEST_F(EngineHostTest, AfterRegistrationTheLogGoesToTheConsoleOnly) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
-TEST_F(EngineHostTest, TwoThreadsLogWholeLines) {
+TEST_F(LuaStateTest, TwoThreadsLogWholeLines) {
   testing::internal::CaptureStdout();
   auto writer = [](char c) {
     for (int i = 0; i < 200; ++i) sdk::sdkLog(100, "%s\n", std::string(300, c).c_str());
@@ -69,7 +69,7 @@ TEST_F(EngineHostTest, TwoThreadsLogWholeLines) {
   EXPECT_EQ(lines, 400);
 }
 
-TEST_F(EngineHostTest, RegisteredModulesAndGlobals) {
+TEST_F(LuaStateTest, RegisteredModulesAndGlobals) {
   EXPECT_LUA(R"(
     for _, name in ipairs({'lpeg', 'md5.core', 'bit', 'cjson', 'lfs', 'socket.core', 'mime.core', 'zlib',
                            'luasql.sqlite3'}) do
@@ -92,7 +92,7 @@ TEST_F(EngineHostTest, RegisteredModulesAndGlobals) {
   )");
 }
 
-TEST_F(EngineHostTest, LibrariesHoldTheSameFunctions) {
+TEST_F(LuaStateTest, LibrariesHoldTheSameFunctions) {
   EXPECT_LUA(R"(
     for _, name in ipairs({'zpack', 'zunpack', 'float2hex', 'hex2float', 'ztab2str', 'zcrc8', 'zcrc16', 'zcrcA001',
                            'zcrc32', 'zcrypt1'}) do
@@ -107,23 +107,23 @@ TEST_F(EngineHostTest, LibrariesHoldTheSameFunctions) {
   )");
 }
 
-TEST_F(EngineHostTest, DoStringAndRequireModuleKeepTheStack) {
+TEST_F(LuaStateTest, DoStringAndRequireModuleKeepTheStack) {
   lua_State* state = L();
   int top = lua_gettop(state);
-  EXPECT_TRUE(engine_->doString("x_from_chunk = 1"));
-  EXPECT_FALSE(engine_->doString("error('boom')"));
-  EXPECT_FALSE(engine_->doString("this is not lua"));
+  EXPECT_TRUE(lua_->doString("x_from_chunk = 1"));
+  EXPECT_FALSE(lua_->doString("error('boom')"));
+  EXPECT_FALSE(lua_->doString("this is not lua"));
   EXPECT_EQ(lua_gettop(state), top);
 
-  engine_->requireModule("cjson");
+  lua_->requireModule("cjson");
   EXPECT_TRUE(lua_istable(state, -1));
-  engine_->requireModule("no.such.module");
+  lua_->requireModule("no.such.module");
   EXPECT_TRUE(lua_isnil(state, -1));
   EXPECT_EQ(lua_gettop(state), top + 2);
   lua_settop(state, top);
   EXPECT_EQ(eval("__TEMP_OBJECT__"), "nil");
 
-  EXPECT_TRUE(engine_->setPackagePath("/tmp/a\\b/?.lua"));
+  EXPECT_TRUE(lua_->setPackagePath("/tmp/a\\b/?.lua"));
   EXPECT_EQ(eval("package.path:sub(1, 18)"), "/tmp/a\\b/?.lua;./?");
 }
 
@@ -134,12 +134,12 @@ TEST(EscapeBackslashesTest, DoublesBackslashesOnly) {
 }
 
 TEST(EngineStartupTest, FailingStartupChunkReportsStartLuaEngineFailed) {
-  // A root that breaks the generated chunk's quoting cannot start the engine.
-  sdk::CorvelNativeImpl engine(10);
+  // A root that breaks the generated chunk's quoting cannot start the lua.
+  sdk::CorvelNativeImpl lua(10);
   sdk::StateOptions options;
   options.hotDev = true;
   options.root = "/tmp/it's";
-  auto failure = engine.prepareState(options);
+  auto failure = lua.prepareState(options);
   ASSERT_TRUE(failure.has_value());
   EXPECT_EQ(*failure, "initSDK failed: start LuaEngine failed.");
 }

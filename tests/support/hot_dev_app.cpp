@@ -1,13 +1,10 @@
-#include "tests/sdk/sdk_test_app.h"
+#include "tests/support/hot_dev_app.h"
 
 #include <filesystem>
 
-namespace halvix::test {
+#include "sdk/app_paths.h"
 
-namespace {
-constexpr const char* kAppPath = "workspace/xcorvel/corvel/luaProj/project/corvelBase";
-constexpr const char* kWindowsLib = "workspace/xcorvel/corvel/windowsProj/windows_lib_corvel";
-}  // namespace
+namespace halvix::test {
 
 const char* const kEchoApp = R"LUA(
 local M = { ticks = 0 }
@@ -18,14 +15,14 @@ return M
 )LUA";
 
 HotDevApp::HotDevApp(const std::string& preloadSource) {
-  std::filesystem::create_directories(dir_.path() / kWindowsLib);
-  dir_.write(std::string(kAppPath) + "/preload.lua", preloadSource);
+  std::filesystem::create_directories(dir_.path() / sdk::kHotDevProjectDir);
+  dir_.write(std::string(sdk::kHotDevAppDir) + "/" + sdk::kEntryFile, preloadSource);
 }
 
-std::string HotDevApp::appRoot() const { return (dir_.path() / kAppPath).string(); }
+std::string HotDevApp::appRoot() const { return (dir_.path() / sdk::kHotDevAppDir).string(); }
 
 void HotDevApp::write(const std::string& relative, const std::string& content) const {
-  dir_.write(std::string(kAppPath) + "/" + relative, content);
+  dir_.write(std::string(sdk::kHotDevAppDir) + "/" + relative, content);
 }
 
 void Collector::add(std::string item) {

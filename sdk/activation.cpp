@@ -1,0 +1,194 @@
+#include "sdk/activation.h"
+
+#include <exception>
+#include <utility>
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/post.hpp>
+
+#include "sdk/sdk_log.h"
+
+namespace halvix::sdk {
+
+namespace {
+
+std::atomic<int> g_abandonedWorkersRunning{0};
+
+// Marks the worker as busy in one application entry point for as long as it
+// runs there.
+class BusyIn {
+ public:
+  BusyIn(std::atomic<const char*>& slot, const char* what) : slot_(slot) { slot_.store(what); }
+  ~BusyIn() { slot_.store(nullptr); }
+  BusyIn(const BusyIn&) = delete;
+  BusyIn& operator=(const BusyIn&) = delete;
+
+ private:
+  std::atomic<const char*>& slot_;
+};
+
+}  // namespace
+
+void StartReport::report(bool ok, std::string_view message) {
+  ResultCallback done;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (reported_) return;
+    reported_ = true;
+    done = std::move(done_);
+  }
+  try {
+    reportResult(std::move(done), ok, message);
+  } catch (const std::exception& e) {
+    sdkLog(kLuaPrintLevel, "initSDK: the completion raised: %s\n", e.what());
+  } catch (...) {
+    sdkLog(kLuaPrintLevel, "initSDK: the completion raised\n");
+  }
+}
+
+Activation::Activation(int logLevel, std::chrono::steady_clock::time_point tickDeadline)
+    : tickTimer_(loop_), lua_(logLevel), tickDeadline_(tickDeadline.time_since_epoch().count()) {
+  tickTimer_.expires_at(tickDeadline);
+}
+
+Activation::~Activation() = default;
+
+int Activation::abandonedWorkersRunning() { return g_abandonedWorkersRunning.load(); }
+
+void Activation::start(ResultCallback done, StateOptions options) {
+  startReport_ = std::make_shared<StartReport>(std::move(done));
+  // The thread's own share is moved out of the stored functor as it starts,
+  // so that the thread object inside this activation never keeps it alive.
+  worker_ = std::make_unique<boost::thread>([self = shared_from_this(), options = std::move(options)]() mutable {
+    std::shared_ptr<Activation> keep = std::move(self);
+    keep->workerMain(std::move(options));
+    if (keep->abandoned_.load()) {
+      sdkLog(kLuaPrintLevel, "SDK worker: an abandoned activation has finished\n");
+      g_abandonedWorkersRunning.fetch_sub(1);
+    }
+  });
+}
+
+std::optional<std::string> Activation::startUp(const StateOptions& options) {
+  try {
+    std::optional<std::string> failure = lua_.prepareState(options);
+    if (failure) return failure;
+    BusyIn busy(busyIn_, "initLuaApp");
+    return lua_.startApplication();
+  } catch (const std::exception& e) {
+    sdkLog(kLuaPrintLevel, "initSDK: start-up raised: %s\n", e.what());
+    return std::string(kStartupRaised) + e.what();
+  } catch (...) {
+    sdkLog(kLuaPrintLevel, "initSDK: start-up raised\n");
+    return std::string(kStartupRaised) + "unknown";
+  }
+}
+
+void Activation::workerMain(StateOptions options) {
+  std::optional<std::string> failure = startUp(options);
+  if (!failure && interrupted_) failure = kStartupInterrupted;
+  startReport_->report(!failure, failure ? *failure : std::string());
+  if (failure) {
+    workerFinished_ = true;
+    return;
+  }
+
+  auto guard = boost::asio::make_work_guard(loop_);
+  // A completion that throws must not end the activation: log it and go on.
+  while (!loop_.stopped()) {
+    try {
+      loop_.run();
+    } catch (const std::exception& e) {
+      sdkLog(kLuaPrintLevel, "SDK worker: a task raised: %s\n", e.what());
+    } catch (...) {
+      sdkLog(kLuaPrintLevel, "SDK worker: a task raised\n");
+    }
+  }
+  workerFinished_ = true;
+}
+
+bool Activation::end() {
+  ticking_ = false;
+  if (!worker_) return true;
+  boost::asio::post(loop_, [this] { loop_.stop(); });
+  if (!worker_->try_join_for(boost::chrono::milliseconds(kStopGrace.count()))) {
+    interrupt();
+    if (!worker_->try_join_for(boost::chrono::milliseconds(kInterruptGrace.count()))) {
+      const char* where = busyIn_.load();
+      sdkLog(kLuaPrintLevel,
+             "unInitSDK: the SDK worker did not stop within %lld ms (the Lua application did not return from "
+             "%s, even when interrupted); the activation is abandoned and its worker left to finish on its own\n",
+             static_cast<long long>((kStopGrace + kInterruptGrace).count()), where ? where : "a native call");
+      abandoned_ = true;
+      g_abandonedWorkersRunning.fetch_add(1);
+      startReport_->report(false, kStartupInterrupted);
+      worker_->detach();
+      worker_.reset();
+      return false;
+    }
+  }
+  worker_.reset();
+  return true;
+}
+
+void Activation::interrupt() {
+  // Completions of calls that are still queued or running are dropped from
+  // here on, the loop returns after the task in hand, and the Lua code in
+  // hand raises at its next instruction or call. Code the JIT compiled may
+  // not look at the hook; such a worker is abandoned.
+  interrupted_ = true;
+  loop_.stop();
+  lua_.interrupt();
+}
+
+void Activation::startTicking() {
+  ticking_ = true;
+  if (workerFinished()) return;
+  boost::asio::post(loop_, [this] { armTick(); });
+}
+
+void Activation::stopTicking() {
+  ticking_ = false;
+  if (workerFinished()) return;
+  boost::asio::post(loop_, [this] { tickTimer_.cancel(); });
+}
+
+void Activation::armTick() {
+  if (!ticking_) return;
+  tickTimer_.async_wait([this](const boost::system::error_code& error) { onTick(error); });
+}
+
+void Activation::onTick(const boost::system::error_code& error) {
+  if (error == boost::asio::error::operation_aborted) return;
+  if (ticking_) {
+    ++tickCount_;
+    BusyIn busy(busyIn_, "onTick");
+    lua_.doString(kTickChunk);
+  }
+  if (ticking_) {
+    setTickDeadline(tickTimer_.expiry() + kTickPeriod);
+    armTick();
+  }
+}
+
+void Activation::setTickDeadline(std::chrono::steady_clock::time_point deadline) {
+  tickTimer_.expires_at(deadline);
+  tickDeadline_.store(deadline.time_since_epoch().count());
+}
+
+std::chrono::steady_clock::time_point Activation::tickDeadline() const {
+  return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(tickDeadline_.load()));
+}
+
+void Activation::queueCall(std::shared_ptr<PendingCall> record, StringsCallback handler) {
+  // The task lives in this activation's own loop, so it may hold `this`.
+  boost::asio::post(loop_, [this, record = std::move(record), handler = std::move(handler)]() mutable {
+    StringsCallback guarded = [this, handler = std::move(handler)](const std::vector<std::string>& results) {
+      if (!interrupted_) handler(results);
+    };
+    BusyIn busy(busyIn_, "forwardPlateCall");
+    lua_.forwardPlateCall(std::move(guarded), record->packedCall);
+  });
+}
+
+}  // namespace halvix::sdk
