@@ -44,12 +44,26 @@ void interruptHook(lua_State* L, lua_Debug*) { luaL_error(L, "the activation has
 
 }  // namespace
 
-std::string escapeBackslashes(const std::string& text) {
+std::string escapeLuaString(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
-    out.push_back(c);
-    if (c == '\\') out.push_back('\\');
+    const auto byte = static_cast<unsigned char>(c);
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\'': out += "\\'"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        if (byte < 32 || byte == 127) {
+          // Three digits, so that a digit after it cannot extend the escape.
+          char escaped[5];
+          std::snprintf(escaped, sizeof escaped, "\\%03u", byte);
+          out += escaped;
+        } else {
+          out.push_back(c);
+        }
+    }
   }
   return out;
 }
@@ -116,7 +130,7 @@ void CorvelNativeImpl::requireModule(const std::string& name) {
 }
 
 bool CorvelNativeImpl::setPackagePath(const std::string& pattern) {
-  std::string chunk = "package.path='" + escapeBackslashes(pattern) + ";'..package.path";
+  std::string chunk = "package.path='" + escapeLuaString(pattern) + ";'..package.path";
   return doString(chunk.c_str());
 }
 
@@ -209,7 +223,7 @@ std::optional<std::string> CorvelNativeImpl::prepareState(const StateOptions& op
     if (!luaPreloadModules()) return std::string(kPreloadModulesFailed);
     if (options.installLoader) {
       std::string chunk = "require('setuploader').setupLoader('" +
-                          escapeBackslashes(options.root + "/" + options.bundleName) + "')";
+                          escapeLuaString(options.root + "/" + options.bundleName) + "')";
       if (!doString(chunk.c_str())) return std::string(kSetupLoaderFailed);
     }
   } else {
@@ -219,11 +233,11 @@ std::optional<std::string> CorvelNativeImpl::prepareState(const StateOptions& op
   std::vector<std::string> chunks;
   chunks.push_back("VAR_OSTypeName='windows'");
   if (options.hotDev) {
-    chunks.push_back("VAR_LUA_ROOT='" + escapeBackslashes(options.root) + "'");
-    chunks.push_back("VAR_LUA_LOGROOT='" + escapeBackslashes(std::string(kHotDevLogRoot) + "'"));
+    chunks.push_back("VAR_LUA_ROOT='" + escapeLuaString(options.root) + "'");
+    chunks.push_back("VAR_LUA_LOGROOT='" + escapeLuaString(kHotDevLogRoot) + "'");
   }
   chunks.push_back(std::string("VAR_IS_HOTDEV=") + (options.hotDev ? "true" : "false"));
-  chunks.push_back("VAR_DOC_ROOT='" + escapeBackslashes(".") + "'");
+  chunks.push_back("VAR_DOC_ROOT='" + escapeLuaString(".") + "'");
   chunks.push_back("VAR_LOG_LEVEL=" + std::to_string(logLevel_));
   for (const std::string& chunk : chunks) {
     if (!doString(chunk.c_str())) return std::string(kStartLuaEngineFailed);

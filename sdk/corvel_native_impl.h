@@ -70,7 +70,12 @@ class CorvelNativeImpl {
   std::atomic<lua_State*> published_{nullptr};
 };
 
-std::string escapeBackslashes(const std::string& text);
+// The text as the body of a single-quoted Lua string: backslashes and the
+// quote are escaped, and so is every control character, so that no text
+// (a bundle name from the Dart side, a folder with a quote in its name) can
+// end the string. Ordinary paths come back unchanged but for doubled
+// backslashes.
+std::string escapeLuaString(const std::string& text);
 
 // A message handler for lua_pcall that adds a traceback to the error text,
 // for the tools that run scripts in a host-built state.

@@ -1,6 +1,12 @@
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -72,11 +78,81 @@ TEST(CorvelLuaTest, AppRunsTheHelloExample) {
 TEST(CorvelLuaTest, AppWithoutPreloadReportsTheAssetCheck) {
   TempDir dir;
   ToolRun run = runTool("--app " + dir.path().string() + " --seconds 0");
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.out.find("initSDK: false initSDK failed: checkAssets failed, App maybe incompleted.\n"),
             std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find("ticks: 0\n"), std::string::npos) << run.out;
+}
+
+// Starts corvel-lua with TMPDIR pointing into `tmp`, waits for `ready` in its
+// output, optionally sends SIGTERM, and returns its exit status (-1 if it
+// had to be killed after a generous time).
+int runAndMaybeTerminate(const std::vector<std::string>& args, const std::filesystem::path& tmp, bool terminate,
+                         std::string& out) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+  std::string binary = std::string(HALVIX_BIN_DIR) + "/corvel-lua";
+  std::vector<char*> argv{binary.data()};
+  std::vector<std::string> own = args;
+  for (std::string& a : own) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::string tmpdir = "TMPDIR=" + tmp.string();
+  char* envp[] = {tmpdir.data(), nullptr};
+  pid_t pid = 0;
+  int spawned = posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), envp);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipeFds[1]);
+  if (spawned != 0) {
+    close(pipeFds[0]);
+    return -1;
+  }
+  char buffer[4096];
+  bool signalled = false;
+  for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
+    out.append(buffer, static_cast<std::size_t>(n));
+    if (terminate && !signalled && out.find("initSDK: true\n") != std::string::npos) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      kill(pid, SIGTERM);
+      signalled = true;
+    }
+  }
+  close(pipeFds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(CorvelLuaTest, EveryExitPathLeavesNoScratchFolderBehind) {
+  struct Case {
+    const char* name;
+    const char* preload;
+    bool terminate;
+    int status;
+  };
+  const Case cases[] = {
+      {"ends normally", "return { initLuaApp = function() end }", false, 0},
+      {"os.exit in the application", "return { initLuaApp = function() os.exit(3) end }", false, 3},
+      // An endless loop the JIT compiles: the interrupt cannot reach it, so
+      // the activation is abandoned and the tool still exits on SIGTERM.
+      {"SIGTERM while stuck", "return { initLuaApp = function() end, onTick = function() while true do end end }",
+       true, 128 + SIGTERM},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir app;
+    TempDir tmp;
+    app.write("preload.lua", c.preload);
+    std::string out;
+    int status = runAndMaybeTerminate({"--app", app.path().string(), "--seconds", c.terminate ? "60" : "0.2"},
+                                      tmp.path(), c.terminate, out);
+    EXPECT_EQ(status, c.status) << out;
+    EXPECT_TRUE(std::filesystem::is_empty(tmp.path())) << "scratch folder left in " << tmp.path();
+  }
 }
 
 }  // namespace

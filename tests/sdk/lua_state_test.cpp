@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include "sdk/globals.h"
 #include "sdk/sdk_log.h"
 #include "tests/support/lua_fixture.h"
+#include "tests/support/temp_dir.h"
 
 namespace halvix::test {
 namespace {
@@ -127,21 +129,46 @@ TEST_F(LuaStateTest, DoStringAndRequireModuleKeepTheStack) {
   EXPECT_EQ(eval("package.path:sub(1, 18)"), "/tmp/a\\b/?.lua;./?");
 }
 
-TEST(EscapeBackslashesTest, DoublesBackslashesOnly) {
-  EXPECT_EQ(sdk::escapeBackslashes(".\\lsd\\ls.lsd"), ".\\\\lsd\\\\ls.lsd");
-  EXPECT_EQ(sdk::escapeBackslashes("it's/plain"), "it's/plain");
-  EXPECT_EQ(sdk::escapeBackslashes(""), "");
+TEST_F(LuaStateTest, EscapedTextsComeBackWholeAndPlainPathsKeepTheirText) {
+  EXPECT_EQ(sdk::escapeLuaString(".\\lsd\\ls.lsd"), ".\\\\lsd\\\\ls.lsd");
+  EXPECT_EQ(sdk::escapeLuaString("/srv/app/lsd/ls.lsd"), "/srv/app/lsd/ls.lsd");
+  const std::string hostile[] = {"it's", "x'); os.exit(3) --", "a\nb\rc", std::string("nul\0" "1", 5), "\x7f\x01" "9",
+                                 "back\\", "\xc3\xa9\""};
+  for (const std::string& text : hostile) {
+    std::string chunk = "return '" + sdk::escapeLuaString(text) + "'";
+    ASSERT_EQ(luaL_loadbuffer(L(), chunk.data(), chunk.size(), "t"), 0) << chunk;
+    ASSERT_EQ(lua_pcall(L(), 0, 1, 0), 0);
+    std::size_t size = 0;
+    const char* value = lua_tolstring(L(), -1, &size);
+    EXPECT_EQ(std::string(value, size), text);
+    lua_pop(L(), 1);
+  }
 }
 
-TEST(EngineStartupTest, FailingStartupChunkReportsStartLuaEngineFailed) {
-  // A root that breaks the generated chunk's quoting cannot start the lua.
-  sdk::CorvelNativeImpl lua(10);
+TEST(LuaStateStartup, BundleNamesAndRootsAreNeverRunAsCode) {
+  TempDir dir;
+  const std::string marker = (dir.path() / "ran").string();
+  // A bundle name that would close the string and run code: the loader is
+  // only asked for a file of that odd name, which does not exist.
+  sdk::CorvelNativeImpl normal(10);
   sdk::StateOptions options;
-  options.hotDev = true;
-  options.root = "/tmp/it's";
-  auto failure = lua.prepareState(options);
+  options.root = dir.path().string();
+  options.bundleName = "x'); io.open('" + marker + "', 'w'):close() --";
+  testing::internal::CaptureStdout();
+  auto failure = normal.prepareState(options);
+  testing::internal::GetCapturedStdout();
   ASSERT_TRUE(failure.has_value());
-  EXPECT_EQ(*failure, "initSDK failed: start LuaEngine failed.");
+  EXPECT_EQ(*failure, "initSDK failed: setup loader failed.");
+  EXPECT_FALSE(std::filesystem::exists(marker));
+
+  // A folder with a quote in its name is an ordinary root.
+  sdk::CorvelNativeImpl hotDev(10);
+  sdk::StateOptions tree;
+  tree.hotDev = true;
+  tree.root = "/tmp/it's\n";
+  ASSERT_FALSE(hotDev.prepareState(tree).has_value());
+  lua_getglobal(hotDev.state(), "VAR_LUA_ROOT");
+  EXPECT_STREQ(lua_tostring(hotDev.state(), -1), "/tmp/it's\n");
 }
 
 }  // namespace

@@ -1,10 +1,16 @@
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
-#include <filesystem>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <ctime>
+#include <filesystem>
 #include <mutex>
-#include <thread>
 
+#include "sdk/activation.h"
 #include "sdk/app_paths.h"
 #include "sdk/corvel_native.h"
 #include "sdk/globals.h"
@@ -30,6 +36,31 @@ struct InitOutcome {
   bool ok = false;
 };
 
+// SIGINT and SIGTERM are blocked before the worker exists, so that every
+// thread inherits the mask and the signal is only ever taken here, by
+// waitForSignal, which ends the run in order.
+sigset_t terminationSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  return set;
+}
+
+// Waits up to `seconds`; returns the signal that ended the wait, or 0.
+int waitForSignal(const sigset_t& set, double seconds) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  for (;;) {
+    auto left = deadline - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) return 0;
+    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    int signal = sigtimedwait(&set, nullptr, &timeout);
+    if (signal > 0) return signal;
+    if (errno != EINTR && errno != EAGAIN) return 0;
+  }
+}
+
 }  // namespace
 
 int runActivation(const ActivationRun& run) {
@@ -43,26 +74,28 @@ int runActivation(const ActivationRun& run) {
     calls.push_back(std::move(bytes));
   }
 
+  const sigset_t signals = terminationSignals();
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
   // Hot-development mode finds the application below the drive root, normal
-  // mode in "lsd" below the current directory: a scratch tree stands in for
-  // either, with that place linking to the application's folder.
+  // mode as "ls.lsd" in "lsd" below the current directory: a scratch tree
+  // stands in for either.
   const bool normalMode = !run.bundle.empty();
-  const std::filesystem::path bundle = normalMode ? std::filesystem::absolute(run.bundle) : std::filesystem::path();
   std::unique_ptr<ScratchRoot> scratch;
   try {
-    scratch = normalMode ? std::make_unique<ScratchRoot>(bundle.parent_path(), sdk::kBundleFolder)
-                         : std::make_unique<ScratchRoot>(run.appDir, sdk::kHotDevAppDir);
+    scratch = std::make_unique<ScratchRoot>(normalMode ? ScratchRoot::Mode::kBundle : ScratchRoot::Mode::kHotDev,
+                                            normalMode ? run.bundle : run.appDir);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "corvel-lua: %s\n", e.what());
     return 1;
   }
 
   sdk::setHotDevMode(!normalMode);
-  sdk::CorvelNative native(normalMode ? sdk::SdkDirectories{scratch->path().string(), "/"}
-                                      : sdk::SdkDirectories{".", scratch->path().string()});
+  auto native = std::make_unique<sdk::CorvelNative>(normalMode ? sdk::SdkDirectories{scratch->path().string(), "/"}
+                                                               : sdk::SdkDirectories{".", scratch->path().string()});
 
   auto outcome = std::make_shared<InitOutcome>();
-  native.initSDK(
+  native->initSDK(
       [outcome](std::vector<msgpack::object_handle>& results) {
         bool ok = results.size() == 2 && results[0].get().as<bool>();
         std::string message = results.size() == 2 ? results[1].get().as<std::string>() : "";
@@ -72,24 +105,42 @@ int runActivation(const ActivationRun& run) {
         outcome->ok = ok;
         outcome->changed.notify_all();
       },
-      10, normalMode ? bundle.filename().string() : "");
+      10, sdk::kDefaultBundleName);
 
-  native.startLooper(nullptr);
+  native->startLooper(nullptr);
   for (const std::string& call : calls) {
-    native.forwardPlateCall([](const std::vector<std::string>& answers) { writeLine("answer: " + toHex(answers.front())); },
-                            call);
+    native->forwardPlateCall(
+        [](const std::vector<std::string>& answers) { writeLine("answer: " + toHex(answers.front())); }, call);
   }
 
-  std::this_thread::sleep_for(std::chrono::duration<double>(run.seconds));
-  native.stopLooper(nullptr);
-  {
-    // A start-up slower than the run still reports before the tick count.
+  int signal = waitForSignal(signals, run.seconds);
+  native->stopLooper(nullptr);
+  if (!signal) {
+    // A start-up slower than the run still reports before the tick count,
+    // unless it is stuck or the run is told to end.
     std::unique_lock<std::mutex> lock(outcome->mutex);
-    outcome->changed.wait_for(lock, std::chrono::seconds(30), [&] { return outcome->reported; });
+    for (int waited = 0; !outcome->reported && waited < 300 && !signal; ++waited) {
+      lock.unlock();
+      signal = waitForSignal(signals, 0.1);
+      lock.lock();
+    }
   }
-  native.unInitSDK();
-  writeLine("ticks: " + std::to_string(native.tickCount()));
-  return 0;
+  native->unInitSDK();
+  writeLine("ticks: " + std::to_string(native->tickCount()));
+  bool ok;
+  {
+    std::lock_guard<std::mutex> lock(outcome->mutex);
+    ok = outcome->reported && outcome->ok;
+  }
+  const int status = signal ? 128 + signal : (ok ? 0 : 1);
+  if (sdk::Activation::abandonedWorkersRunning() > 0) {
+    // The abandoned worker still uses the process: leave without running
+    // destructors under it.
+    std::fflush(nullptr);
+    ScratchRoot::removeAll();
+    _exit(status);
+  }
+  return status;
 }
 
 }  // namespace halvix::tools

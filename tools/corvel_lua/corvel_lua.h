@@ -19,10 +19,12 @@ int runScript(const ScriptRun& run);
 
 struct ActivationRun {
   std::string appDir;  // hot-development mode: the application directory
-  std::string bundle;  // or normal mode: the bundle file (its folder is the application directory)
+  std::string bundle;  // or normal mode: the bundle file, of any name
   double seconds = 1.0;
   std::vector<std::string> callsHex;
 };
+// Returns 0 when initSDK succeeded, 1 when it failed, and 128 + the signal
+// number when SIGINT or SIGTERM ended the run early.
 int runActivation(const ActivationRun& run);
 
 bool parseSeconds(const char* text, double& seconds);

@@ -1,25 +1,76 @@
 #include "tools/corvel_lua/scratch_root.h"
 
 #include <cstdlib>
+#include <mutex>
+#include <set>
 #include <stdexcept>
 
 #include "sdk/app_paths.h"
 
 namespace halvix::tools {
 
-ScratchRoot::ScratchRoot(const std::filesystem::path& appDir, const std::string& relativeAppPath) {
+namespace {
+
+std::mutex& registryMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+// Leaked on purpose: it must outlive every static destructor, as os.exit in
+// the application runs the exit handlers while the tree still exists.
+std::set<std::string>& registry() {
+  static auto* roots = new std::set<std::string>;
+  return *roots;
+}
+
+void removeTree(const std::string& root) {
+  std::error_code ignored;
+  std::filesystem::remove_all(root, ignored);  // removes the links, never what they point to
+}
+
+void registerRoot(const std::string& root) {
+  static const bool handlerInstalled = [] { return std::atexit(ScratchRoot::removeAll) == 0; }();
+  (void)handlerInstalled;
+  std::lock_guard<std::mutex> lock(registryMutex());
+  registry().insert(root);
+}
+
+}  // namespace
+
+ScratchRoot::ScratchRoot(Mode mode, const std::filesystem::path& target) {
   std::string pattern = (std::filesystem::temp_directory_path() / "corvel-lua-XXXXXX").string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a scratch directory");
   root_ = pattern;
-  std::filesystem::path link = root_ / relativeAppPath;
-  std::filesystem::create_directories(link.parent_path());
-  std::filesystem::create_directories(root_ / sdk::kHotDevProjectDir);
-  std::filesystem::create_directory_symlink(std::filesystem::absolute(appDir), link);
+  registerRoot(root_.string());
+  try {
+    if (mode == Mode::kHotDev) {
+      std::filesystem::path link = root_ / sdk::kHotDevAppDir;
+      std::filesystem::create_directories(link.parent_path());
+      std::filesystem::create_directories(root_ / sdk::kHotDevProjectDir);
+      std::filesystem::create_directory_symlink(std::filesystem::absolute(target), link);
+    } else {
+      std::filesystem::create_directories(root_ / sdk::kBundleFolder);
+      std::filesystem::create_symlink(std::filesystem::absolute(target),
+                                      root_ / sdk::kBundleFolder / sdk::kDefaultBundleName);
+    }
+  } catch (...) {
+    removeTree(root_.string());
+    std::lock_guard<std::mutex> lock(registryMutex());
+    registry().erase(root_.string());
+    throw;
+  }
 }
 
 ScratchRoot::~ScratchRoot() {
-  std::error_code ignored;
-  std::filesystem::remove_all(root_, ignored);  // removes the link, never what it points to
+  removeTree(root_.string());
+  std::lock_guard<std::mutex> lock(registryMutex());
+  registry().erase(root_.string());
+}
+
+void ScratchRoot::removeAll() {
+  std::lock_guard<std::mutex> lock(registryMutex());
+  for (const std::string& root : registry()) removeTree(root);
+  registry().clear();
 }
 
 }  // namespace halvix::tools

@@ -1,7 +1,13 @@
 #pragma once
 // The SDK finds the application at a fixed place below the directories it is
 // given. To run an application that lives elsewhere, a scratch tree is made
-// in which that place is a symbolic link to the application's folder.
+// in which that place is a symbolic link to the application: the source
+// folder (hot-development mode) or the bundle file as "ls.lsd" (normal mode),
+// so that a bundle of any name can be run.
+//
+// A scratch tree is removed when the object goes, and also when the process
+// exits without unwinding (os.exit in the application, or an exit that must
+// skip destructors), so that no run leaves folders behind in /tmp.
 #include <filesystem>
 #include <string>
 
@@ -9,14 +15,18 @@ namespace halvix::tools {
 
 class ScratchRoot {
  public:
-  // `relativeAppPath` is where the SDK looks below the scratch root; its
-  // parent folders are created and its last element links to `appDir`.
-  ScratchRoot(const std::filesystem::path& appDir, const std::string& relativeAppPath);
+  enum class Mode { kHotDev, kBundle };
+  // `target` is the application's source folder (kHotDev) or its bundle file
+  // (kBundle). Throws std::runtime_error or std::filesystem_error.
+  ScratchRoot(Mode mode, const std::filesystem::path& target);
   ~ScratchRoot();
   ScratchRoot(const ScratchRoot&) = delete;
   ScratchRoot& operator=(const ScratchRoot&) = delete;
 
   const std::filesystem::path& path() const { return root_; }
+
+  // Removes every scratch tree still alive; for exits that skip destructors.
+  static void removeAll();
 
  private:
   std::filesystem::path root_;

@@ -178,6 +178,7 @@ local function list(file)
   if not loader then return fail(err) end
   io.stdout:write(loader:listAll())
   loader:close()
+  if ReaderDiagnostics > 0 then return fail("'", file, "' is damaged: it ends inside a block") end
   return 0
 end
 

@@ -14,10 +14,14 @@
 
 namespace {
 
-// The reader's diagnostics go to standard error, plainly; its traces are not
-// shown. make_readable takes these globals when it is loaded.
+// The reader's diagnostics go to standard error, plainly, and are counted:
+// the reader treats a bundle cut short as ending early, which lsdpack must
+// report as a failure. Its traces are not shown. make_readable takes these
+// globals when it is loaded.
 constexpr const char* kPrinters =
+    "ReaderDiagnostics = 0\n"
     "function ErrPrint(...)\n"
+    "  ReaderDiagnostics = ReaderDiagnostics + 1\n"
     "  local parts = {}\n"
     "  for i = 1, select('#', ...) do parts[i] = tostring((select(i, ...))) end\n"
     "  io.stderr:write('lsdpack: ', table.concat(parts, ','), '\\n')\n"
