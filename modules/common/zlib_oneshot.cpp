@@ -103,7 +103,10 @@ InflateOutcome inflateAll(const char* data, std::size_t size, int windowBits, st
   std::size_t used = 0;
   InflateOutcome outcome;
   try {
-    out.resize(std::min(size > (SIZE_MAX - 256) / 2 ? SIZE_MAX : size * 2 + 256, limit));
+    // A first guess for the output; long ranges may carry little output (a
+    // short stream and trailing bytes), so the guess stays modest.
+    constexpr std::size_t kFirstGuessMax = std::size_t{1} << 20;
+    out.resize(std::min({size < kFirstGuessMax / 2 ? size * 2 + 256 : kFirstGuessMax, kFirstGuessMax, limit}));
     for (;;) {
       if (used == out.size()) out.resize(grown(out.size(), limit));
       input.refill(s.z);

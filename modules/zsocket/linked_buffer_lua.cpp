@@ -1,5 +1,4 @@
 // ZLINKBUFMT: the Lua face of LinkedBuffer.
-#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <new>

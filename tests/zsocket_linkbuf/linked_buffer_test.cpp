@@ -70,6 +70,16 @@ TEST(LinkedBufferCore, ContiguousFrontOnlyWithinHeadChunk) {
   EXPECT_EQ(nullptr, b.contiguousFront(4));
 }
 
+TEST(LinkedBufferCore, SwapExchangesChainsAndChunkSizes) {
+  LinkedBuffer a(4), b(16);
+  a.append("hello", 5);
+  a.swap(b);
+  EXPECT_EQ(16u, a.chunkSize());
+  EXPECT_EQ(4u, b.chunkSize());
+  EXPECT_FALSE(a.hasChunks());
+  EXPECT_EQ("hello", contents(b));
+}
+
 TEST(LinkedBufferCore, FlushPassesAtMostSixteenChunksOrTheByteLimit) {
   struct Case {
     std::size_t chunkSize, chunks, firstFlush;
