@@ -1,9 +1,11 @@
 #include "platform/socket_io.h"
 
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace halvix::platform {
@@ -28,51 +30,71 @@ bool shape(int fd, bool sending, std::size_t& size) {
   return true;
 }
 
+bool isWouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+// The one place where a call's result becomes an outcome.
+SocketOutcome classify(ssize_t result, int error) {
+  if (result > 0) return {SocketStatus::Done, static_cast<std::size_t>(result), 0};
+  if (result == 0) return {SocketStatus::Closed};
+  if (isWouldBlock(error)) return {SocketStatus::WouldBlock};
+  return {SocketStatus::Error, 0, error};
+}
+
+// Runs the call until it is not interrupted; returns its result with errno
+// captured in `error`.
 template <typename Call>
 ssize_t retryInterrupted(Call call, int& error) {
   for (;;) {
-    ssize_t n = call();
-    if (n >= 0) {
-      error = 0;
+    const ssize_t n = call();
+    if (n >= 0 || errno != EINTR) {
+      error = n >= 0 ? 0 : errno;
       return n;
     }
-    if (errno != EINTR) {
-      error = errno;
-      return -1;
-    }
   }
+}
+
+template <typename Call>
+SocketOutcome transfer(int fd, bool sending, std::size_t& size, Call call) {
+  size = std::min(size, kMaxTransfer);
+  if (!shape(fd, sending, size)) return {SocketStatus::WouldBlock};
+  int error = 0;
+  const ssize_t n = retryInterrupted(call, error);
+  return classify(n, error);
 }
 
 }  // namespace
 
-ssize_t socketSend(int fd, const void* data, std::size_t size, int& error) {
-  if (!shape(fd, true, size)) {
-    error = EAGAIN;
-    return -1;
-  }
-  return retryInterrupted([&] { return ::send(fd, data, size, MSG_NOSIGNAL); }, error);
+const char* systemErrorText(int error) { return error == 0 ? "Unknown error" : std::strerror(error); }
+
+const char* SocketOutcome::errorText() const { return systemErrorText(error); }
+
+SocketOutcome socketSend(int fd, const void* data, std::size_t size) {
+  return transfer(fd, true, size, [&] { return ::send(fd, data, size, MSG_NOSIGNAL); });
 }
 
-ssize_t socketRecv(int fd, void* data, std::size_t size, int& error) {
-  if (!shape(fd, false, size)) {
-    error = EAGAIN;
-    return -1;
-  }
-  return retryInterrupted([&] { return ::recv(fd, data, size, 0); }, error);
+SocketOutcome socketRecv(int fd, void* data, std::size_t size) {
+  return transfer(fd, false, size, [&] { return ::recv(fd, data, size, 0); });
 }
 
-ssize_t socketRecvFrom(int fd, void* data, std::size_t size, sockaddr* from, socklen_t* fromLength, int& error) {
-  if (!shape(fd, false, size)) {
-    error = EAGAIN;
-    return -1;
-  }
-  const socklen_t given = fromLength ? *fromLength : 0;
-  return retryInterrupted(
-      [&] {
-        if (fromLength) *fromLength = given;
-        return ::recvfrom(fd, data, size, 0, from, fromLength);
-      },
+SocketOutcome socketRecvFrom(int fd, void* data, std::size_t size, sockaddr_in& from) {
+  std::memset(&from, 0, sizeof from);
+  sockaddr_storage any;
+  SocketOutcome outcome = transfer(fd, false, size, [&] {
+    std::memset(&any, 0, sizeof any);
+    socklen_t length = sizeof any;
+    return ::recvfrom(fd, data, size, 0, reinterpret_cast<sockaddr*>(&any), &length);
+  });
+  if (outcome.done() && any.ss_family == AF_INET) std::memcpy(&from, &any, sizeof from);
+  return outcome;
+}
+
+SocketOutcome socketSendTo(int fd, const void* data, std::size_t size, const sockaddr_in& to) {
+  int error = 0;
+  const ssize_t n = retryInterrupted(
+      [&] { return ::sendto(fd, data, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to), sizeof to); },
       error);
+  if (n >= 0) return {SocketStatus::Done, static_cast<std::size_t>(n), 0};
+  return classify(n, error);
 }
 
 long socketPending(int fd) {
@@ -83,6 +105,31 @@ long socketPending(int fd) {
 
 int socketSetBufferSize(int fd, int option, int size) {
   return ::setsockopt(fd, SOL_SOCKET, option, &size, sizeof size) == 0 ? 0 : -1;
+}
+
+int socketSetBroadcast(int fd, std::uint8_t enable) {
+  const int value = enable != 0 ? 1 : 0;
+  return ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &value, sizeof value) == 0 ? 0 : -1;
+}
+
+DatagramSocket::DatagramSocket() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+  if (fd_ < 0) creationError_ = errno;
+}
+
+DatagramSocket::DatagramSocket(DatagramSocket&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), creationError_(std::exchange(other.creationError_, 0)) {}
+
+DatagramSocket& DatagramSocket::operator=(DatagramSocket&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = std::exchange(other.fd_, -1);
+    creationError_ = std::exchange(other.creationError_, 0);
+  }
+  return *this;
+}
+
+void DatagramSocket::close() noexcept {
+  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
 }
 
 void setTransferShaper(TransferShaper s) { shaper() = std::move(s); }

@@ -1,25 +1,93 @@
 #pragma once
-// The socket calls of the native modules, one system call each, never
-// blocking and never raising SIGPIPE. Results are those of the POSIX calls:
-// a count, or -1 with the error in `error` (EINTR is retried, so it never
-// comes back). A test seam can force short transfers and would-block.
+// The socket calls of the native modules and of the broadcast sender, one
+// system call each, never blocking and never raising SIGPIPE. EINTR is
+// retried here, so it never comes back. Every transfer is classified once, in
+// socket_io.cpp; callers only map the classification to their own results.
+// A test seam can force short transfers and would-block.
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 
 namespace halvix::platform {
 
-ssize_t socketSend(int fd, const void* data, std::size_t size, int& error);
-ssize_t socketRecv(int fd, void* data, std::size_t size, int& error);
-ssize_t socketRecvFrom(int fd, void* data, std::size_t size, sockaddr* from, socklen_t* fromLength, int& error);
+// One send or receive moves at most this many bytes, so that every count fits
+// the 32-bit results the callers hand on; a longer request is cut to it and
+// the caller sees a partial transfer.
+inline constexpr std::size_t kMaxTransfer = INT32_MAX;
+
+enum class SocketStatus {
+  Done,        // bytes moved: `count`
+  WouldBlock,  // the descriptor is non-blocking and nothing could move now
+  Closed,      // the call moved 0 bytes: the peer closed (or 0 bytes were asked of a stream)
+  Error,       // any other failure: `error` holds the system error number
+};
+
+struct SocketOutcome {
+  SocketStatus status = SocketStatus::Done;
+  std::size_t count = 0;
+  int error = 0;
+
+  bool done() const { return status == SocketStatus::Done; }
+  // The system's text for `error`; "Unknown error" when there is none.
+  const char* errorText() const;
+};
+
+// The system's text for an error number; "Unknown error" for 0.
+const char* systemErrorText(int error);
+
+SocketOutcome socketSend(int fd, const void* data, std::size_t size);
+SocketOutcome socketRecv(int fd, void* data, std::size_t size);
+// `from` receives the sender's IPv4 address; zeroed when the sender is not IPv4.
+SocketOutcome socketRecvFrom(int fd, void* data, std::size_t size, sockaddr_in& from);
+// Sends one IPv4 datagram. A datagram is never cut: Done carries its whole
+// size, 0 for an empty one (which is sent, not "closed").
+SocketOutcome socketSendTo(int fd, const void* data, std::size_t size, const sockaddr_in& to);
+
 // Bytes waiting to be read (FIONREAD), or -1.
 long socketPending(int fd);
 int socketSetBufferSize(int fd, int option, int size);  // SO_SNDBUF / SO_RCVBUF; 0 or -1
 
-// Test seam: when set, every send and receive first asks the shaper how many
-// bytes it may move at most (0 forces would-block). Set from tests only.
+// SO_BROADCAST from a one-byte flag, as Winsock takes it (a BOOL read from a
+// single byte). Linux reads the option as an int and refuses a shorter one,
+// so the byte is widened: 0 turns broadcasting off, any other value turns it
+// on. Returns 0, or -1 with errno set.
+int socketSetBroadcast(int fd, std::uint8_t enable);
+
+// An IPv4 datagram socket (AF_INET, SOCK_DGRAM, protocol 0) owned by this
+// object and closed when it goes. A failed creation leaves fd() at -1 and
+// shows only when the socket is used: every call then fails with EBADF.
+class DatagramSocket {
+ public:
+  DatagramSocket();
+  ~DatagramSocket() { close(); }
+  DatagramSocket(DatagramSocket&& other) noexcept;
+  DatagramSocket& operator=(DatagramSocket&& other) noexcept;
+  DatagramSocket(const DatagramSocket&) = delete;
+  DatagramSocket& operator=(const DatagramSocket&) = delete;
+
+  int fd() const { return fd_; }
+  bool isOpen() const { return fd_ >= 0; }
+  // The error number of a failed creation, else 0.
+  int creationError() const { return creationError_; }
+  void close() noexcept;
+
+  int setBroadcast(std::uint8_t enable) { return socketSetBroadcast(fd_, enable); }
+  SocketOutcome sendTo(const void* data, std::size_t size, const sockaddr_in& to) {
+    return socketSendTo(fd_, data, size, to);
+  }
+
+ private:
+  int fd_ = -1;
+  int creationError_ = 0;
+};
+
+// Test seam: when set, every send, receive and receive-from first asks the
+// shaper how many bytes it may move at most (0 forces would-block). Datagram
+// sends are whole and never shaped. Set from tests only.
 using TransferShaper = std::function<std::size_t(int fd, bool sending, std::size_t requested)>;
 void setTransferShaper(TransferShaper shaper);
 

@@ -18,6 +18,7 @@
 #include <benchmark/benchmark.h>
 
 #include "sdk/corvel_native_impl.h"
+#include "tests/support/lua_loopback.h"
 
 namespace {
 
@@ -26,19 +27,6 @@ constexpr int kPiece = 65536;
 
 constexpr const char* kSetup = R"LUA(
 local z = require('zsocket')
-local function tcppair()
-  local srv = assert(socket.tcp())
-  assert(srv:bind('127.0.0.1', 0))
-  assert(srv:listen(1))
-  local _, port = srv:getsockname()
-  local c = assert(socket.tcp())
-  assert(c:connect('127.0.0.1', port))
-  local s = assert(srv:accept())
-  srv:close()
-  c:settimeout(0)
-  s:settimeout(0)
-  return c, s
-end
 local data = string.rep('0123456789abcdef', PIECE / 16)
 local total = TOTAL
 
@@ -135,7 +123,7 @@ struct State {
     lua_setglobal(L, "TOTAL");
     lua_pushinteger(L, kPiece);
     lua_setglobal(L, "PIECE");
-    if (luaL_dostring(L, kSetup) != 0) {
+    if (luaL_dostring(L, halvix::test::kLuaLoopbackHelpers) != 0 || luaL_dostring(L, kSetup) != 0) {
       std::fprintf(stderr, "setup: %s\n", lua_tostring(L, -1));
       std::abort();
     }

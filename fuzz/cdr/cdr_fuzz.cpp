@@ -10,7 +10,7 @@
 
 #include <lua.hpp>
 
-#include "modules/zsocket/zsocket_parts.h"
+#include "modules/zsocket/cdr_lua.h"
 
 namespace {
 

@@ -1,5 +1,4 @@
 // The `zlib` module: lzlib 0.4's Lua interface over zlib.
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -7,6 +6,7 @@
 #include <zlib.h>
 
 #include "modules/common/lua_conv.h"
+#include "modules/common/zlib_oneshot.h"
 #include "modules/lzlib/lzlib_limits.h"
 #include "modules/lzlib/lzlib_stream.h"
 #include "modules/registration.h"
@@ -40,73 +40,27 @@ int checksum(lua_State* L) {
   return 1;
 }
 
-struct DeflateParams {
-  int level = Z_DEFAULT_COMPRESSION;
-  int method = Z_DEFLATED;
-  int windowBits = MAX_WBITS;
-  int memLevel = 8;
-  int strategy = Z_DEFAULT_STRATEGY;
-};
-
 // One-shot deflate; on failure returns false with the reason in `err`.
-bool deflateAll(std::string_view in, const DeflateParams& p, std::string& out, std::string& err) {
-  if (in.size() > 0x7fffffffu) {
-    err = "input too large";
-    return false;
-  }
-  z_stream zs{};
-  int ret = deflateInit2(&zs, p.level, p.method, p.windowBits, p.memLevel, p.strategy);
-  if (ret != Z_OK) {
-    err = zs.msg ? zs.msg : zError(ret);
-    return false;
-  }
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-  zs.avail_in = static_cast<uInt>(in.size());
-  out.resize(deflateBound(&zs, static_cast<uLong>(in.size())) + 16);
-  zs.next_out = reinterpret_cast<Bytef*>(out.data());
-  zs.avail_out = static_cast<uInt>(out.size());
-  ret = deflate(&zs, Z_FINISH);
-  if (ret != Z_STREAM_END) err = zs.msg ? zs.msg : zError(ret);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return err.empty();
+bool deflateAll(std::string_view in, const zlib_oneshot::DeflateParams& p, std::string& out, std::string& err) {
+  const zlib_oneshot::DeflateOutcome o = zlib_oneshot::deflateAll(in.data(), in.size(), p, out);
+  if (o.status == Z_STREAM_END) return true;
+  err = o.reason;
+  return false;
 }
 
 // One-shot inflate with the output capped at kMaxInflated.
 bool inflateAll(std::string_view in, int windowBits, std::string& out, std::string& err) {
-  if (in.size() > 0x7fffffffu) {
-    err = "input too large";
-    return false;
+  using zlib_oneshot::InflateStatus;
+  const zlib_oneshot::InflateOutcome o = zlib_oneshot::inflateAll(in.data(), in.size(), windowBits, kMaxInflated, out);
+  switch (o.status) {
+    case InflateStatus::Ok: return true;
+    case InflateStatus::Truncated: err = "truncated stream"; break;
+    case InflateStatus::TooLarge: err = "inflated data too large"; break;
+    case InflateStatus::OutOfMemory: err = zError(Z_MEM_ERROR); break;
+    case InflateStatus::InitFailed:
+    case InflateStatus::Corrupt: err = o.reason; break;
   }
-  z_stream zs{};
-  int ret = inflateInit2(&zs, windowBits);
-  if (ret != Z_OK) {
-    err = zs.msg ? zs.msg : zError(ret);
-    return false;
-  }
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-  zs.avail_in = static_cast<uInt>(in.size());
-  out.resize(std::min(in.size() * 2 + 256, kMaxInflated));
-  for (;;) {
-    if (zs.total_out == out.size()) {
-      if (out.size() >= kMaxInflated) {
-        err = "inflated data too large";
-        break;
-      }
-      out.resize(std::min(out.size() * 2, kMaxInflated));
-    }
-    zs.next_out = reinterpret_cast<Bytef*>(out.data()) + zs.total_out;
-    zs.avail_out = static_cast<uInt>(out.size() - zs.total_out);
-    ret = inflate(&zs, Z_NO_FLUSH);
-    if (ret == Z_STREAM_END) break;
-    if (ret == Z_OK || (ret == Z_BUF_ERROR && zs.avail_out == 0)) continue;
-    // Z_BUF_ERROR with room left: all input used up before the end.
-    err = ret == Z_BUF_ERROR ? "truncated stream" : zs.msg ? zs.msg : zError(ret);
-    break;
-  }
-  out.resize(zs.total_out);
-  inflateEnd(&zs);
-  return err.empty();
+  return false;
 }
 
 // Pushes the result, or the error text with the caller's position; the
@@ -132,12 +86,7 @@ int runOneShot(lua_State* L, const char* what, Work work) {
 int compress(lua_State* L) {
   size_t len = 0;
   const char* data = luaL_checklstring(L, 1, &len);
-  DeflateParams p;
-  p.level = luaL_optint(L, 2, p.level);
-  p.method = luaL_optint(L, 3, p.method);
-  p.windowBits = luaL_optint(L, 4, p.windowBits);
-  p.memLevel = luaL_optint(L, 5, p.memLevel);
-  p.strategy = luaL_optint(L, 6, p.strategy);
+  const zlib_oneshot::DeflateParams p = lzlib::optDeflateParams(L, 2);
   return runOneShot(L, "compress", [&](std::string& out, std::string& err) {
     return deflateAll({data, len}, p, out, err);
   });

@@ -402,19 +402,25 @@ void registerStreamMeta(lua_State* L) {
   lua_pop(L, 1);
 }
 
+zlib_oneshot::DeflateParams optDeflateParams(lua_State* L, int first) {
+  zlib_oneshot::DeflateParams p;
+  p.level = luaL_optint(L, first, p.level);
+  p.method = luaL_optint(L, first + 1, p.method);
+  p.windowBits = luaL_optint(L, first + 2, p.windowBits);
+  p.memLevel = luaL_optint(L, first + 3, p.memLevel);
+  p.strategy = luaL_optint(L, first + 4, p.strategy);
+  return p;
+}
+
 int newDeflateStream(lua_State* L) {
   if (!lua_isfunction(L, 1) && !lua_istable(L, 1)) {
     return luaL_argerror(L, 1, "function or table expected");
   }
-  const int level = luaL_optint(L, 2, Z_DEFAULT_COMPRESSION);
-  const int method = luaL_optint(L, 3, Z_DEFLATED);
-  const int windowBits = luaL_optint(L, 4, MAX_WBITS);
-  const int memLevel = luaL_optint(L, 5, 8);
-  const int strategy = luaL_optint(L, 6, Z_DEFAULT_STRATEGY);
+  const zlib_oneshot::DeflateParams p = optDeflateParams(L, 2);
   size_t dlen = 0;
   const char* dict = luaL_optlstring(L, 7, nullptr, &dlen);
   Stream* s = pushStream(L, false, 0);
-  int ret = deflateInit2(&s->zs, level, method, windowBits, memLevel, strategy);
+  int ret = deflateInit2(&s->zs, p.level, p.method, p.windowBits, p.memLevel, p.strategy);
   if (ret != Z_OK) return luaL_error(L, "deflate failed: %s", zlibMessage(*s, ret));
   s->live = true;
   if (dict) {

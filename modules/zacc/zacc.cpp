@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "modules/common/lua_conv.h"
+#include "modules/common/single_float.h"
 #include "modules/registration.h"
 #include "modules/zacc/zacc_base64.h"
 #include "modules/zacc/zacc_time.h"
@@ -29,22 +30,8 @@ std::string_view optView(lua_State* L, int arg, std::string_view def) {
   return checkView(L, arg);
 }
 
-// Rounds like the conversion to float does, without the undefined behaviour
-// of converting a double beyond the float range.
-float toFloat(double x) {
-  // Halfway between FLT_MAX and 2^128: from here on round-to-nearest gives infinity.
-  constexpr double kOverflow = 0x1.ffffffp127;
-  if (std::isnan(x)) return std::nanf("");
-  if (x >= kOverflow) return HUGE_VALF;
-  if (x <= -kOverflow) return -HUGE_VALF;
-  return static_cast<float>(x);
-}
-
 int float2bin(lua_State* L) {
-  const float f = toFloat(luaL_checknumber(L, 1));
-  std::uint32_t bits = 0;
-  std::memcpy(&bits, &f, sizeof bits);
-  lua_pushnumber(L, bits);
+  lua_pushnumber(L, singleBits(luaL_checknumber(L, 1)));
   return 1;
 }
 

@@ -45,17 +45,27 @@ bool ByteBuffer::overlapsStorage(const void* p, std::size_t n) const {
   return begin < blockBegin + capacity && blockBegin < end;
 }
 
-bool ByteBuffer::append(const void* bytes, std::size_t n) {
+bool ByteBuffer::append(const void* bytes, std::size_t n) { return insert(length, bytes, n); }
+
+bool ByteBuffer::overwrite(std::size_t offset, const void* bytes, std::size_t n) {
+  if (offset > length || n > length - offset) return false;
+  std::memmove(data + offset, bytes, n);
+  return true;
+}
+
+bool ByteBuffer::insert(std::size_t offset, const void* bytes, std::size_t n) {
+  if (offset > length) return false;
   if (n == 0) return true;
   if (n > kMaxCapacity || misalign + length > kMaxCapacity - n) return false;
   if (overlapsStorage(bytes, n)) {
     // The block may move while growing; copy the source out first.
     std::vector<unsigned char> copy(static_cast<const unsigned char*>(bytes),
                                     static_cast<const unsigned char*>(bytes) + n);
-    return append(copy.data(), n);
+    return insert(offset, copy.data(), n);
   }
-  if (capacity < misalign + length + n && !expand(n)) return false;
-  std::memcpy(data + length, bytes, n);
+  if (!reserve(n)) return false;
+  std::memmove(data + offset + n, data + offset, length - offset);
+  std::memcpy(data + offset, bytes, n);
   length += n;
   return true;
 }
@@ -68,6 +78,12 @@ void ByteBuffer::consume(std::size_t n) {
     misalign += n;
     length -= n;
   }
+}
+
+void ByteBuffer::rollback(std::size_t n) {
+  data = storage;
+  misalign = 0;
+  length = n < capacity ? n : capacity;
 }
 
 void ByteBuffer::reset() {

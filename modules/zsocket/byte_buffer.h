@@ -2,6 +2,7 @@
 // The contiguous byte queue behind ZBUFFERMT and the CDR encoders' scratch
 // output. Plain memory management, no Lua: the record is the userdata payload
 // as it is, so it stays a standard-layout aggregate that is valid all-zero.
+// Its fields are read freely, but only the operations below change them.
 #include <cstddef>
 #include <cstdint>
 
@@ -28,7 +29,25 @@ struct ByteBuffer {
   // Copies n bytes behind the contents. `bytes` may point into this buffer's
   // own block; they are copied aside before the block can move.
   bool append(const void* bytes, std::size_t n);
+  // Counts n more bytes behind the contents as contents, without writing
+  // them: bytes the caller wrote at end() after reserving room, or whatever
+  // the block holds there. n must fit the room behind the contents.
+  void commit(std::size_t n) { length += n; }
+  // Copies n bytes over the contents from offset on; false, writing nothing,
+  // unless the whole span lies inside the contents.
+  bool overwrite(std::size_t offset, const void* bytes, std::size_t n);
+  // Moves the contents from offset on back by n bytes and copies the n bytes
+  // into the gap; offset may be the length. False when the block cannot grow.
+  bool insert(std::size_t offset, const void* bytes, std::size_t n);
   void consume(std::size_t n);
+  // Keeps only the first n content bytes (nothing changes when n >= length);
+  // the contents stay where they are in the block.
+  void truncate(std::size_t n) {
+    if (n < length) length = n;
+  }
+  // The contents become the first min(n, capacity) bytes of the block,
+  // re-exposing consumed bytes that nothing has moved since.
+  void rollback(std::size_t n);
   // Empties the buffer, keeping the block.
   void reset();
   // Frees the block and zeroes the record; safe to call twice.

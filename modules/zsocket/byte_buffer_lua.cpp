@@ -1,22 +1,20 @@
 // ZBUFFERMT: the byte buffer's Lua methods.
 #include <cerrno>
-#include <climits>
-#include <cstring>
+#include <cstdint>
+#include <new>
 
 #include "modules/common/lua_conv.h"
 #include "modules/zsocket/byte_buffer.h"
+#include "modules/zsocket/byte_buffer_lua.h"
 #include "modules/zsocket/cdr.h"
+#include "modules/zsocket/packet_header.h"
 #include "modules/zsocket/zsocket_args.h"
-#include "modules/zsocket/zsocket_parts.h"
 #include "platform/socket_io.h"
 
 namespace halvix::modules::zsocket {
 namespace {
 
 constexpr const char* kMetaName = "ZBUFFERMT";
-// One send or receive moves at most this much, so that a count always fits
-// the 32-bit results; the rest stays queued as after any partial send.
-constexpr std::size_t kMaxTransfer = INT32_MAX;
 constexpr std::int64_t kDefaultRead = 4096;
 
 ByteBuffer* checkBuffer(lua_State* L, int arg) {
@@ -25,8 +23,6 @@ ByteBuffer* checkBuffer(lua_State* L, int arg) {
 
 // Counts and positions are compared as unsigned: a negative one is huge.
 std::uint64_t checkCount(lua_State* L, int arg) { return static_cast<std::uint64_t>(checkInt64(L, arg)); }
-
-bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
 int pushTrue(lua_State* L) {
   lua_pushboolean(L, 1);
@@ -94,10 +90,12 @@ int bufferDrain(lua_State* L) {
     const std::int64_t extra = toInt64(lua_tonumber(L, 3));
     if (extra >= 0) {
       const auto grow = static_cast<std::uint64_t>(extra);
-      if (grow <= ByteBuffer::kMaxCapacity && b->expand(static_cast<std::size_t>(grow))) b->length += grow;
+      if (grow <= ByteBuffer::kMaxCapacity && b->expand(static_cast<std::size_t>(grow))) {
+        b->commit(static_cast<std::size_t>(grow));
+      }
     } else {
       const std::uint64_t cut = 0 - static_cast<std::uint64_t>(extra);
-      b->length = cut >= b->length ? 0 : b->length - static_cast<std::size_t>(cut);
+      b->truncate(cut >= b->length ? 0 : b->length - static_cast<std::size_t>(cut));
     }
   }
   return 0;
@@ -111,9 +109,7 @@ int bufferReset(lua_State* L) {
 int bufferRollback(lua_State* L) {
   ByteBuffer* b = checkBuffer(L, 1);
   const std::uint64_t n = checkCount(L, 2);
-  b->data = b->storage;
-  b->misalign = 0;
-  b->length = n < b->capacity ? static_cast<std::size_t>(n) : b->capacity;
+  b->rollback(static_cast<std::size_t>(n));
   return 0;
 }
 
@@ -160,18 +156,15 @@ int bufferReadFd(lua_State* L) {
     }
   }
   if (n < 0 || n > figure) n = figure;
-  if (static_cast<std::uint64_t>(n) > kMaxTransfer) n = static_cast<std::int64_t>(kMaxTransfer);
+  // More could not arrive in one call anyway; do not grow for it.
+  if (static_cast<std::uint64_t>(n) > platform::kMaxTransfer) n = static_cast<std::int64_t>(platform::kMaxTransfer);
   const auto want = static_cast<std::size_t>(n);
   if (!b->expand(want)) return pushSystemError(L, ENOMEM);
-  int error = 0;
-  const ssize_t got = platform::socketRecv(fd, b->end(), want, error);
-  if (got > 0) {
-    b->length += static_cast<std::size_t>(got);
-    lua_pushnumber(L, static_cast<double>(got));
-    return 1;
-  }
-  if (got == 0) return pushFailure(L, "closed");
-  return wouldBlock(error) ? pushTimeout(L) : pushSystemError(L, error);
+  const platform::SocketOutcome got = platform::socketRecv(fd, b->end(), want);
+  if (!got.done()) return pushTransferFailure(L, got);
+  b->commit(got.count);
+  lua_pushnumber(L, static_cast<double>(got.count));
+  return 1;
 }
 
 int bufferWriteFd(lua_State* L) {
@@ -181,14 +174,11 @@ int bufferWriteFd(lua_State* L) {
   if (range.size == 0) return pushTrue(L);
   std::size_t sent = 0;
   if (b->length == 0) {
-    int error = 0;
-    const std::size_t once = range.size < kMaxTransfer ? range.size : kMaxTransfer;
-    const ssize_t result = platform::socketSend(fd, range.data, once, error);
-    if (result == 0) return pushFailure(L, "closed");
-    if (result < 0) {
-      if (!wouldBlock(error)) return pushSystemError(L, error);
-    } else {
-      sent = static_cast<std::size_t>(result);
+    const platform::SocketOutcome result = platform::socketSend(fd, range.data, range.size);
+    if (result.done()) {
+      sent = result.count;
+    } else if (result.status != platform::SocketStatus::WouldBlock) {
+      return pushTransferFailure(L, result);
     }
   }
   if (!b->append(range.data + sent, range.size - sent)) return pushSystemError(L, ENOMEM);
@@ -198,12 +188,9 @@ int bufferWriteFd(lua_State* L) {
 int bufferFlushFd(lua_State* L) {
   ByteBuffer* b = checkBuffer(L, 1);
   const int fd = checkSocket(L, 2);
-  const std::size_t once = b->length < kMaxTransfer ? b->length : kMaxTransfer;
-  int error = 0;
-  const ssize_t result = platform::socketSend(fd, b->data, once, error);
-  if (result == 0) return pushFailure(L, "closed");
-  if (result < 0) return wouldBlock(error) ? pushTimeout(L) : pushSystemError(L, error);
-  b->consume(static_cast<std::size_t>(result));
+  const platform::SocketOutcome result = platform::socketSend(fd, b->data, b->length);
+  if (!result.done()) return pushTransferFailure(L, result);
+  b->consume(result.count);
   return b->length == 0 ? pushTrue(L) : pushTimeout(L);
 }
 
@@ -235,27 +222,13 @@ int bufferRdHeader(lua_State* L) {
 int bufferSetHeader(lua_State* L) {
   ByteBuffer* b = checkBuffer(L, 1);
   const std::int32_t offset = optInt32(L, 2, 0);
-  unsigned char header[kPacketHeaderSize];
-  const int type = lua_type(L, 3);
-  bool magicOk = true;
-  if (type == LUA_TSTRING || type == LUA_TNUMBER) {
-    std::size_t n;
-    const char* magic = lua_tolstring(L, 3, &n);
-    magicOk = n == 2;
-    if (magicOk) std::memcpy(header, magic, 2);
-  } else {
-    std::memcpy(header, "GL", 2);
-  }
-  const auto word1 = static_cast<std::uint16_t>(optInt64(L, 4, 12336));
-  const auto word2 = static_cast<std::uint16_t>(optInt64(L, 5, 0));
-  const auto bodyLength = static_cast<std::uint32_t>(optInt64(L, 6, 0));
-  if (offset < 0 || b->length < static_cast<std::size_t>(offset) + kPacketHeaderSize || !magicOk) return 0;
-  header[2] = static_cast<unsigned char>(word1 >> 8);
-  header[3] = static_cast<unsigned char>(word1);
-  header[4] = static_cast<unsigned char>(word2 >> 8);
-  header[5] = static_cast<unsigned char>(word2);
-  for (int k = 0; k < 4; ++k) header[6 + k] = static_cast<unsigned char>(bodyLength >> (24 - 8 * k));
-  std::memcpy(b->data + offset, header, kPacketHeaderSize);
+  PacketHeader header;
+  const bool magicOk = readPacketHeaderArgs(L, 3, header);
+  header.bodyLength = static_cast<std::uint32_t>(optInt64(L, 6, 0));
+  if (offset < 0 || !magicOk) return 0;
+  unsigned char bytes[kPacketHeaderSize];
+  encodePacketHeader(header, bytes);
+  if (!b->overwrite(static_cast<std::size_t>(offset), bytes, sizeof bytes)) return 0;
   return pushTrue(L);
 }
 
@@ -304,21 +277,12 @@ const luaL_Reg kMethods[] = {
 }  // namespace
 
 int newByteBuffer(lua_State* L) {
-  auto* b = static_cast<ByteBuffer*>(lua_newuserdata(L, sizeof(ByteBuffer)));
-  *b = ByteBuffer{};
+  new (lua_newuserdata(L, sizeof(ByteBuffer))) ByteBuffer{};
   luaL_getmetatable(L, kMetaName);
   lua_setmetatable(L, -2);
   return 1;
 }
 
-void registerByteBufferMeta(lua_State* L) {
-  luaL_newmetatable(L, kMetaName);
-  lua_newtable(L);
-  luaL_register(L, nullptr, kMethods);
-  lua_setfield(L, -2, "__index");
-  lua_pushcfunction(L, bufferGc);
-  lua_setfield(L, -2, "__gc");
-  lua_pop(L, 1);
-}
+void registerByteBufferMeta(lua_State* L) { registerMetatable(L, kMetaName, kMethods, bufferGc); }
 
 }  // namespace halvix::modules::zsocket

@@ -4,46 +4,9 @@
 #include <cstring>
 
 #include "modules/common/lua_conv.h"
+#include "modules/common/varint.h"
 
 namespace halvix::modules::zsocket::cdr {
-
-std::size_t putVarint(unsigned char* out, std::uint64_t v) {
-  std::size_t n = 0;
-  while (v >= 0x80) {
-    out[n++] = static_cast<unsigned char>(v | 0x80);
-    v >>= 7;
-  }
-  out[n++] = static_cast<unsigned char>(v);
-  return n;
-}
-
-std::size_t getVarint32Slow(const unsigned char* p, const unsigned char* end, std::uint32_t& v) {
-  std::uint32_t result = 0;
-  for (std::size_t i = 0; i < kMaxVarint32; ++i) {
-    if (p + i >= end) return 0;
-    const unsigned char b = p[i];
-    result |= static_cast<std::uint32_t>(b & 0x7f) << (7 * i);  // bits past 32 fall off
-    if ((b & 0x80) == 0) {
-      v = result;
-      return i + 1;
-    }
-  }
-  return 0;
-}
-
-std::size_t getVarint64(const unsigned char* p, const unsigned char* end, std::uint64_t& v) {
-  std::uint64_t result = 0;
-  for (std::size_t i = 0; i < kMaxVarint64; ++i) {
-    if (p + i >= end) return 0;
-    const unsigned char b = p[i];
-    result |= static_cast<std::uint64_t>(b & 0x7f) << (7 * i);
-    if ((b & 0x80) == 0) {
-      v = result;
-      return i + 1;
-    }
-  }
-  return 0;
-}
 
 int optDictionary(lua_State* L, int arg) {
   if (lua_type(L, arg) != LUA_TTABLE) return 0;
@@ -58,25 +21,26 @@ std::int64_t toLimit(lua_State* L, int arg) {
 
 bool Writer::byte(std::uint8_t b) {
   if (!out_.reserve(1)) return false;
-  out_.data[out_.length++] = b;
+  *out_.end() = b;
+  out_.commit(1);
   return true;
 }
 
 bool Writer::number(double x) {
-  if (!out_.reserve(1 + kMaxVarint64)) return false;
+  if (!out_.reserve(1 + varint::kMax64)) return false;
   unsigned char* p = out_.end();
   if (x >= -2147483648.0 && x <= 2147483647.0) {
     const auto i = static_cast<std::int32_t>(x);
     if (static_cast<double>(i) == x) {
       p[0] = kTagInt32;
-      out_.length += 1 + putVarint(p + 1, zigzag32(i));
+      out_.commit(1 + varint::put(p + 1, varint::zigzag32(i)));
       return true;
     }
   } else if (x >= -9223372036854775808.0 && x < 9223372036854775808.0) {
     const auto i = static_cast<std::int64_t>(x);
     if (static_cast<double>(i) == x) {
       p[0] = kTagInt64;
-      out_.length += 1 + putVarint(p + 1, zigzag64(i));
+      out_.commit(1 + varint::put(p + 1, varint::zigzag64(i)));
       return true;
     }
   }
@@ -84,18 +48,18 @@ bool Writer::number(double x) {
   std::memcpy(&bits, &x, sizeof bits);
   p[0] = kTagDouble;
   for (int k = 0; k < 8; ++k) p[1 + k] = static_cast<unsigned char>(bits >> (56 - 8 * k));
-  out_.length += 9;
+  out_.commit(9);
   return true;
 }
 
 bool Writer::string(const char* s, std::size_t n) {
   if (n > UINT32_MAX || n > ByteBuffer::kMaxCapacity) return false;
-  if (!out_.reserve(n + 1 + kMaxVarint32)) return false;
+  if (!out_.reserve(n + 1 + varint::kMax32)) return false;
   unsigned char* p = out_.end();
   p[0] = kTagString;
-  std::size_t used = 1 + putVarint(p + 1, n);
+  std::size_t used = 1 + varint::put(p + 1, n);
   std::memcpy(p + used, s, n);
-  out_.length += used + n;
+  out_.commit(used + n);
   return true;
 }
 
@@ -117,10 +81,10 @@ bool Writer::value(int idx, int depth) {
         const std::int32_t index = lua_isnumber(L_, -1) ? toInt32(lua_tonumber(L_, -1)) : 0;
         lua_pop(L_, 1);
         if (index >= 1 && index <= limit_) {
-          if (!out_.reserve(1 + kMaxVarint32)) return false;
+          if (!out_.reserve(1 + varint::kMax32)) return false;
           unsigned char* p = out_.end();
           p[0] = kTagDictString;
-          out_.length += 1 + putVarint(p + 1, static_cast<std::uint32_t>(index));
+          out_.commit(1 + varint::put(p + 1, static_cast<std::uint32_t>(index)));
           return true;
         }
       }
@@ -151,22 +115,15 @@ bool Writer::tableBody(int idx, int depth) {
     ++count;
   }
   if (count > UINT32_MAX) return false;
-  unsigned char varint[kMaxVarint64];
-  const std::size_t used = putVarint(varint, count);
-  if (used > 1) {
-    if (!out_.expand(used - 1)) return false;
-    unsigned char* at = out_.data + countAt;
-    std::memmove(at + used, at + 1, out_.length - countAt - 1);
-    out_.length += used - 1;
-  }
-  std::memcpy(out_.data + countAt, varint, used);
-  return true;
+  unsigned char encoded[varint::kMax64];
+  const std::size_t used = varint::put(encoded, count);
+  return out_.overwrite(countAt, encoded, 1) && out_.insert(countAt + 1, encoded + 1, used - 1);
 }
 
 bool Writer::argPairs(int first, std::int32_t n) {
   if (n <= 0) return byte(0);
-  if (!out_.expand(kMaxVarint32)) return false;
-  out_.length += putVarint(out_.end(), static_cast<std::uint32_t>(n));
+  if (!out_.reserve(varint::kMax32)) return false;
+  out_.commit(varint::put(out_.end(), static_cast<std::uint32_t>(n)));
   const int last = first + 2 * n;  // n was checked against the argument count
   for (int i = first; i < last; ++i) {
     if (!value(i)) return false;
@@ -193,10 +150,10 @@ bool Reader::value(int depth) {
       return true;
     case kTagInt32: {
       std::uint32_t u;
-      const std::size_t used = getVarint32(p_, end_, u);
+      const std::size_t used = varint::get32(p_, end_, u);
       if (used == 0) return false;
       p_ += used;
-      lua_pushnumber(L_, unzigzag32(u));
+      lua_pushnumber(L_, varint::unzigzag32(u));
       return true;
     }
     case kTagDouble: {
@@ -211,15 +168,15 @@ bool Reader::value(int depth) {
     }
     case kTagInt64: {
       std::uint64_t u;
-      const std::size_t used = getVarint64(p_, end_, u);
+      const std::size_t used = varint::get64(p_, end_, u);
       if (used == 0) return false;
       p_ += used;
-      lua_pushnumber(L_, static_cast<double>(unzigzag64(u)));
+      lua_pushnumber(L_, static_cast<double>(varint::unzigzag64(u)));
       return true;
     }
     case kTagString: {
       std::uint32_t n;
-      const std::size_t used = getVarint32(p_, end_, n);
+      const std::size_t used = varint::get32(p_, end_, n);
       if (used == 0 || static_cast<std::size_t>(end_ - p_) - used < n) return false;
       lua_pushlstring(L_, reinterpret_cast<const char*>(p_ + used), n);
       p_ += used + n;
@@ -234,7 +191,7 @@ bool Reader::value(int depth) {
         return false;
       }
       std::uint32_t index;
-      const std::size_t used = getVarint32(p_, end_, index);
+      const std::size_t used = varint::get32(p_, end_, index);
       if (used == 0) return false;
       p_ += used;
       lua_pushnumber(L_, index);
@@ -256,7 +213,7 @@ bool Reader::value(int depth) {
 
 bool Reader::tableBody(int depth) {
   std::uint32_t count;
-  const std::size_t used = getVarint32(p_, end_, count);
+  const std::size_t used = varint::get32(p_, end_, count);
   if (used == 0) return false;
   p_ += used;
   // Every pair takes at least two bytes; a larger count cannot be complete.

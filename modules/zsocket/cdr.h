@@ -16,16 +16,11 @@
 //   dictstr    = 0x13 varint32(index)              index into the caller's dictionary
 //   tablebody  = varint32(count) count*(value value)   key then value, traversal order;
 //                                                  the empty body is the single byte 0x00
-//   varint32   = base-128, least significant group first, top bit = more follows;
-//                1..5 bytes, a fifth byte with its top bit set is malformed, bits above 32 dropped
-//   varint64   = the same in 1..10 bytes; a tenth byte with its top bit set is malformed,
-//                only its lowest bit is used (bit 63)
-//   zigzag(v)  = (v << 1) ^ (v >> 31 or 63, arithmetic); inverse (u >> 1) ^ -(u & 1)
+//   varint32, varint64, zigzag32, zigzag64: see modules/common/varint.h
 //   Tags 0x00, 0x07..0x10 and 0x14..0xff do not occur.
 //
 //   packet     = header [headbody [body]]          headbody present when a head or a body is given
-//   header     = magic(2 bytes, default "GL") word1(u16 BE, default 0x3030)
-//                word2(u16 BE, default 0) body_length(u32 BE: bytes after the header)
+//   header     = see packet_header.h; body_length counts the bytes after the header
 //   body       = raw bytes | tablebody             the reader must know which
 //
 // Dictionary rule: with a dictionary table and a limit > 0, the writer emits
@@ -41,6 +36,7 @@
 #include <lua.hpp>
 
 #include "modules/zsocket/byte_buffer.h"
+#include "modules/zsocket/packet_header.h"
 
 namespace halvix::modules::zsocket::cdr {
 
@@ -57,32 +53,6 @@ enum Tag : std::uint8_t {
 };
 
 inline constexpr int kMaxDepth = 200;
-inline constexpr std::size_t kMaxVarint32 = 5;
-inline constexpr std::size_t kMaxVarint64 = 10;
-
-inline std::uint32_t zigzag32(std::int32_t v) {
-  return (static_cast<std::uint32_t>(v) << 1) ^ static_cast<std::uint32_t>(v >> 31);
-}
-inline std::uint64_t zigzag64(std::int64_t v) {
-  return (static_cast<std::uint64_t>(v) << 1) ^ static_cast<std::uint64_t>(v >> 63);
-}
-inline std::int32_t unzigzag32(std::uint32_t u) { return static_cast<std::int32_t>((u >> 1) ^ (0u - (u & 1u))); }
-inline std::int64_t unzigzag64(std::uint64_t u) {
-  return static_cast<std::int64_t>((u >> 1) ^ (std::uint64_t{0} - (u & 1u)));
-}
-
-// Writes the varint of v at out (room for kMaxVarint64 bytes); returns its size.
-std::size_t putVarint(unsigned char* out, std::uint64_t v);
-// Decodes a varint from [p, end); returns the bytes used, 0 when malformed.
-std::size_t getVarint32Slow(const unsigned char* p, const unsigned char* end, std::uint32_t& v);
-std::size_t getVarint64(const unsigned char* p, const unsigned char* end, std::uint64_t& v);
-inline std::size_t getVarint32(const unsigned char* p, const unsigned char* end, std::uint32_t& v) {
-  if (p < end && *p < 0x80) {
-    v = *p;
-    return 1;
-  }
-  return getVarint32Slow(p, end, v);
-}
 
 // Encodes Lua values from the stack, appending to `out`. On failure the
 // caller discards what was appended and restores the stack top.
@@ -143,7 +113,7 @@ std::int64_t toLimit(lua_State* L, int arg);
 struct PacketArgs {
   int dict = 0;
   std::int64_t limit = 0;
-  unsigned char header[10] = {};
+  PacketHeader header;
   enum class Head { None, Empty, Table, Pairs } head = Head::None;
   enum class Body { None, Bytes, Table, Pairs } body = Body::None;
   int headIndex = 0, bodyIndex = 0;           // tables, or the first pair's argument

@@ -3,7 +3,8 @@
 
 #include "modules/common/lua_conv.h"
 #include "modules/zsocket/cdr.h"
-#include "modules/zsocket/zsocket_parts.h"
+#include "modules/zsocket/cdr_lua.h"
+#include "modules/zsocket/packet_header.h"
 
 namespace halvix::modules::zsocket {
 namespace {

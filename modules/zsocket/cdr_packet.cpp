@@ -1,33 +1,11 @@
 // Packet framing shared by cdr_wr_packet(va) and the byte buffer's
-// wr_packet(va), and the header reader shared by both byte queues.
-#include <cstring>
+// wr_packet(va).
 #include <vector>
 
 #include "modules/common/lua_conv.h"
 #include "modules/zsocket/cdr.h"
-#include "modules/zsocket/zsocket_parts.h"
 
-namespace halvix::modules::zsocket {
-
-PacketHeader parsePacketHeader(const unsigned char* p) {
-  PacketHeader h;
-  h.magic[0] = static_cast<char>(p[0]);
-  h.magic[1] = static_cast<char>(p[1]);
-  h.word1 = static_cast<std::uint16_t>(p[2] << 8 | p[3]);
-  h.word2 = static_cast<std::uint16_t>(p[4] << 8 | p[5]);
-  h.bodyLength = std::uint32_t{p[6]} << 24 | std::uint32_t{p[7]} << 16 | std::uint32_t{p[8]} << 8 | p[9];
-  return h;
-}
-
-int pushPacketHeader(lua_State* L, const PacketHeader& h) {
-  lua_pushlstring(L, h.magic, 2);
-  lua_pushnumber(L, h.word1);
-  lua_pushnumber(L, h.word2);
-  lua_pushnumber(L, h.bodyLength);
-  return 4;
-}
-
-namespace cdr {
+namespace halvix::modules::zsocket::cdr {
 namespace {
 
 [[noreturn]] void packetFail(lua_State* L) {
@@ -35,31 +13,9 @@ namespace {
   __builtin_unreachable();
 }
 
-void putBE16(unsigned char* p, std::uint16_t v) {
-  p[0] = static_cast<unsigned char>(v >> 8);
-  p[1] = static_cast<unsigned char>(v);
-}
-
-void putBE32(unsigned char* p, std::uint32_t v) {
-  p[0] = static_cast<unsigned char>(v >> 24);
-  p[1] = static_cast<unsigned char>(v >> 16);
-  p[2] = static_cast<unsigned char>(v >> 8);
-  p[3] = static_cast<unsigned char>(v);
-}
-
-// Magic (at `arg`), word1 and word2 into the first six header bytes.
+// Magic (at `arg`), word1 and word2 into the header; a bad magic fails the packet.
 void checkHeader(lua_State* L, int arg, PacketArgs& args) {
-  const int type = lua_type(L, arg);
-  if (type == LUA_TSTRING || type == LUA_TNUMBER) {
-    std::size_t n;
-    const char* magic = lua_tolstring(L, arg, &n);
-    if (n != 2) packetFail(L);
-    std::memcpy(args.header, magic, 2);
-  } else {
-    std::memcpy(args.header, "GL", 2);
-  }
-  putBE16(args.header + 2, static_cast<std::uint16_t>(optInt64(L, arg + 1, 12336)));
-  putBE16(args.header + 4, static_cast<std::uint16_t>(optInt64(L, arg + 2, 0)));
+  if (!readPacketHeaderArgs(L, arg, args.header)) packetFail(L);
 }
 
 }  // namespace
@@ -147,7 +103,9 @@ bool appendPacket(lua_State* L, const PacketArgs& args, ByteBuffer& out) {
     bytes = aside.data();
   }
   Writer writer(L, out, args.dict, args.limit);
-  bool ok = out.append(args.header, sizeof args.header);
+  unsigned char header[kPacketHeaderSize];
+  encodePacketHeader(args.header, header);
+  bool ok = out.append(header, sizeof header);
   if (ok) {
     switch (args.head) {
       case PacketArgs::Head::None: break;
@@ -164,19 +122,18 @@ bool appendPacket(lua_State* L, const PacketArgs& args, ByteBuffer& out) {
       case PacketArgs::Body::Pairs: ok = writer.argPairs(args.bodyIndex, args.bodyPairs); break;
     }
   }
-  const std::size_t bodyLength = ok ? out.length - start - sizeof args.header : 0;
+  const std::size_t bodyLength = ok ? out.length - start - sizeof header : 0;
   if (ok && bodyLength <= UINT32_MAX) {
-    putBE32(out.data + start + 6, static_cast<std::uint32_t>(bodyLength));
-    return true;
+    encodeBodyLength(static_cast<std::uint32_t>(bodyLength), header);
+    return out.overwrite(start, header, sizeof header);
   }
   lua_settop(L, top);
   if (start == 0) {
     out.reset();
   } else {
-    out.length = start;
+    out.truncate(start);
   }
   return false;
 }
 
-}  // namespace cdr
-}  // namespace halvix::modules::zsocket
+}  // namespace halvix::modules::zsocket::cdr

@@ -14,14 +14,18 @@
 namespace halvix::modules::zsocket {
 namespace {
 
-// A single send or receive takes at most a signed 32-bit count.
-constexpr std::size_t kMaxTransfer = INT32_MAX;
-
-bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
-
-void printWriteError(const char* where, int fd, int error) {
-  std::printf("%s: write error on fd %d: %s", where, fd, error == 0 ? "Unknown error" : std::strerror(error));
+void printWriteError(const char* where, int fd, const platform::SocketOutcome& failure) {
+  std::printf("%s: write error on fd %d: %s", where, fd, failure.errorText());
   std::fflush(stdout);
+}
+
+// A transfer that moved nothing, as the queue reports it.
+LinkedBuffer::Outcome failed(const platform::SocketOutcome& o) {
+  switch (o.status) {
+    case platform::SocketStatus::WouldBlock: return {LinkedBuffer::Status::Pending};
+    case platform::SocketStatus::Closed: return {LinkedBuffer::Status::Closed};
+    default: return {LinkedBuffer::Status::Error, 0, o.error};
+  }
 }
 
 }  // namespace
@@ -149,21 +153,17 @@ LinkedBuffer::Outcome LinkedBuffer::flushAvailable(int fd) {
     const Chunk* c = gathered[k];
     std::size_t offset = c->start;
     while (offset < c->end) {
-      int error = 0;
-      std::size_t size = std::min(c->end - offset, kMaxTransfer);
-      ssize_t sent = platform::socketSend(fd, c->data() + offset, size, error);
-      if (sent <= 0) {
+      const platform::SocketOutcome sent = platform::socketSend(fd, c->data() + offset, c->end - offset);
+      if (!sent.done()) {
         if (written > 0) {
           stopped = true;  // release what went out; the rest waits
           break;
         }
-        if (sent == 0) return {Status::Closed};
-        if (wouldBlock(error)) return {Status::Pending};
-        printWriteError("zlinkbuf_flush_available", fd, error);
-        return {Status::Error, 0, error};
+        if (sent.status == platform::SocketStatus::Error) printWriteError("zlinkbuf_flush_available", fd, sent);
+        return failed(sent);
       }
-      offset += static_cast<std::size_t>(sent);
-      written += static_cast<std::size_t>(sent);
+      offset += sent.count;
+      written += sent.count;
     }
   }
   releaseWritten(written);
@@ -174,16 +174,12 @@ LinkedBuffer::Outcome LinkedBuffer::write(int fd, const char* bytes, std::size_t
   if (n == 0) return {Status::Done};
   std::size_t sent = 0;
   if (!head_) {
-    int error = 0;
-    ssize_t r = platform::socketSend(fd, bytes, std::min(n, kMaxTransfer), error);
-    if (r == 0) return {Status::Closed};
-    if (r < 0) {
-      if (!wouldBlock(error)) {
-        printWriteError("zlinkbuf_write", fd, error);
-        return {Status::Error, 0, error};
-      }
-    } else {
-      sent = static_cast<std::size_t>(r);
+    const platform::SocketOutcome r = platform::socketSend(fd, bytes, n);
+    if (r.done()) {
+      sent = r.count;
+    } else if (r.status != platform::SocketStatus::WouldBlock) {
+      if (r.status == platform::SocketStatus::Error) printWriteError("zlinkbuf_write", fd, r);
+      return failed(r);
     }
   }
   if (!append(bytes + sent, n - sent)) return {Status::Error, sent, ENOMEM};
@@ -196,23 +192,23 @@ LinkedBuffer::Outcome LinkedBuffer::readFrom(int fd, long long limit) {
     if (!tail_ || tail_->end == chunkSize_) {
       if (!newTailChunk()) return {Status::Error, total, ENOMEM};
     }
-    std::size_t room = std::min(chunkSize_ - tail_->end, kMaxTransfer);
+    std::size_t room = chunkSize_ - tail_->end;
     if (limit > 0) room = std::min(room, static_cast<std::size_t>(limit));
-    int error = 0;
-    ssize_t r = platform::socketRecv(fd, tail_->data() + tail_->end, room, error);
-    if (r > 0) {
-      tail_->end += static_cast<std::size_t>(r);
-      length_ += static_cast<std::size_t>(r);
-      total += static_cast<std::size_t>(r);
+    const platform::SocketOutcome r = platform::socketRecv(fd, tail_->data() + tail_->end, room);
+    if (r.done()) {
+      tail_->end += r.count;
+      length_ += r.count;
+      total += r.count;
       if (limit > 0) {
-        limit -= r;
+        limit -= static_cast<long long>(r.count);
         if (limit == 0) return {Status::Done, total};
       }
       continue;
     }
-    if (r == 0) return {Status::Closed, total};
-    if (wouldBlock(error)) return total > 0 ? Outcome{Status::Done, total} : Outcome{Status::Pending};
-    return {Status::Error, total, error};
+    if (r.status == platform::SocketStatus::WouldBlock && total > 0) return {Status::Done, total};
+    Outcome o = failed(r);
+    o.count = total;
+    return o;
   }
 }
 

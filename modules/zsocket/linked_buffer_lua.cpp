@@ -1,5 +1,4 @@
 // ZLINKBUFMT: the Lua face of LinkedBuffer.
-#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -8,7 +7,7 @@
 #include "modules/zsocket/linked_buffer.h"
 #include "modules/zsocket/linked_buffer_lua.h"
 #include "modules/zsocket/zsocket_args.h"
-#include "modules/zsocket/zsocket_parts.h"
+#include "modules/zsocket/packet_header.h"
 
 namespace halvix::modules::zsocket {
 namespace {
@@ -162,17 +161,6 @@ int newLinkedBuffer(lua_State* L) {
   return 1;
 }
 
-void registerLinkedBufferMeta(lua_State* L) {
-  luaL_newmetatable(L, kMeta);
-  lua_newtable(L);
-  for (const luaL_Reg* m = kMethods; m->name; ++m) {
-    lua_pushcfunction(L, m->func);
-    lua_setfield(L, -2, m->name);
-  }
-  lua_setfield(L, -2, "__index");
-  lua_pushcfunction(L, lbGc);
-  lua_setfield(L, -2, "__gc");
-  lua_pop(L, 1);
-}
+void registerLinkedBufferMeta(lua_State* L) { registerMetatable(L, kMeta, kMethods, lbGc); }
 
 }  // namespace halvix::modules::zsocket

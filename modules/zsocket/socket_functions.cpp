@@ -2,9 +2,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <new>
 
@@ -16,14 +14,16 @@
 namespace halvix::modules::zsocket {
 namespace {
 
-constexpr std::size_t kMaxTransfer = INT32_MAX;  // one call's count is 32-bit
 constexpr std::size_t kScratchSize = 8192;
 
-bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
-
-int pushIoFailure(lua_State* L, ssize_t result, int error, const char* zeroMessage) {
-  if (result == 0) return pushFailure(L, zeroMessage);
-  return pushFailure(L, wouldBlock(error) ? "timeout" : "unknow error");
+// The plain functions' failure: "timeout", the zero-byte message, or
+// "unknow error" for every system failure.
+int pushIoFailure(lua_State* L, const platform::SocketOutcome& o, const char* zeroMessage) {
+  switch (o.status) {
+    case platform::SocketStatus::WouldBlock: return pushFailure(L, "timeout");
+    case platform::SocketStatus::Closed: return pushFailure(L, zeroMessage);
+    default: return pushFailure(L, "unknow error");
+  }
 }
 
 // The pointer form's destination (arguments 3 and 4), or null.
@@ -47,6 +47,15 @@ struct Scratch {
   }
 };
 
+// The count for the pointer form, else the bytes as a string.
+void pushReceived(lua_State* L, const char* target, const char* buffer, std::size_t count) {
+  if (target) {
+    lua_pushnumber(L, static_cast<lua_Number>(count));
+  } else {
+    lua_pushlstring(L, buffer, count);
+  }
+}
+
 int zsend(lua_State* L) {
   const int fd = checkSocket(L, 1);
   if (fd == -1) return pushFailure(L, "closed");
@@ -57,20 +66,16 @@ int zsend(lua_State* L) {
   }
   // A range longer than one call may carry goes out in part; the caller sees
   // a partial send and resends the rest.
-  const std::size_t size = range.size < kMaxTransfer ? range.size : kMaxTransfer;
-  int error = 0;
-  const ssize_t sent = platform::socketSend(fd, range.data, size, error);
-  if (sent > 0) {
-    if (static_cast<std::size_t>(sent) == range.size) {
-      lua_pushnumber(L, static_cast<lua_Number>(sent));
-      return 1;
-    }
-    lua_pushnil(L);
-    lua_pushliteral(L, "timeout");
-    lua_pushnumber(L, static_cast<lua_Number>(sent));
-    return 3;
+  const platform::SocketOutcome sent = platform::socketSend(fd, range.data, range.size);
+  if (!sent.done()) return pushIoFailure(L, sent, "closed");
+  if (sent.count == range.size) {
+    lua_pushnumber(L, static_cast<lua_Number>(sent.count));
+    return 1;
   }
-  return pushIoFailure(L, sent, error, "closed");
+  lua_pushnil(L);
+  lua_pushliteral(L, "timeout");
+  lua_pushnumber(L, static_cast<lua_Number>(sent.count));
+  return 3;
 }
 
 int zrecv(lua_State* L) {
@@ -82,24 +87,14 @@ int zrecv(lua_State* L) {
     lua_pushliteral(L, "");
     return 1;
   }
-  int error = 0;
-  if (char* target = pointerTarget(L)) {
-    const ssize_t n = platform::socketRecv(fd, target, static_cast<std::size_t>(size), error);
-    if (n > 0) {
-      lua_pushnumber(L, static_cast<lua_Number>(n));
-      return 1;
-    }
-    return pushIoFailure(L, n, error, "closed");
-  }
+  char* target = pointerTarget(L);
   Scratch scratch;
-  char* buffer = scratch.get(static_cast<std::size_t>(size));
+  char* buffer = target ? target : scratch.get(static_cast<std::size_t>(size));
   if (!buffer) return pushFailure(L, "unknow error");
-  const ssize_t n = platform::socketRecv(fd, buffer, static_cast<std::size_t>(size), error);
-  if (n > 0) {
-    lua_pushlstring(L, buffer, static_cast<std::size_t>(n));
-    return 1;
-  }
-  return pushIoFailure(L, n, error, "closed");
+  const platform::SocketOutcome got = platform::socketRecv(fd, buffer, static_cast<std::size_t>(size));
+  if (!got.done()) return pushIoFailure(L, got, "closed");
+  pushReceived(L, target, buffer, got.count);
+  return 1;
 }
 
 int zrecvfrom(lua_State* L) {
@@ -112,17 +107,9 @@ int zrecvfrom(lua_State* L) {
   char* buffer = target ? target : scratch.get(static_cast<std::size_t>(size));
   if (!buffer) return pushFailure(L, "unknow error");
   sockaddr_in from;
-  std::memset(&from, 0, sizeof from);
-  socklen_t fromLength = sizeof from;
-  int error = 0;
-  const ssize_t n = platform::socketRecvFrom(fd, buffer, static_cast<std::size_t>(size),
-                                             reinterpret_cast<sockaddr*>(&from), &fromLength, error);
-  if (n <= 0) return pushIoFailure(L, n, error, "no poss err");
-  if (target) {
-    lua_pushnumber(L, static_cast<lua_Number>(n));
-  } else {
-    lua_pushlstring(L, buffer, static_cast<std::size_t>(n));
-  }
+  const platform::SocketOutcome got = platform::socketRecvFrom(fd, buffer, static_cast<std::size_t>(size), from);
+  if (!got.done()) return pushIoFailure(L, got, "no poss err");
+  pushReceived(L, target, buffer, got.count);
   char address[INET_ADDRSTRLEN] = "0.0.0.0";
   if (from.sin_family == AF_INET) inet_ntop(AF_INET, &from.sin_addr, address, sizeof address);
   lua_pushstring(L, address);

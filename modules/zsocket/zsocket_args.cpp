@@ -1,7 +1,6 @@
 #include "modules/zsocket/zsocket_args.h"
 
 #include <cstdint>
-#include <cstring>
 
 #include "modules/common/lua_conv.h"
 
@@ -59,16 +58,30 @@ ByteRange checkByteRange(lua_State* L, int arg) {
   return range;
 }
 
-int pushSystemError(lua_State* L, int error) {
-  lua_pushnil(L);
-  lua_pushstring(L, error == 0 ? "Unknown error" : std::strerror(error));
-  return 2;
+int pushSystemError(lua_State* L, int error) { return pushFailure(L, platform::systemErrorText(error)); }
+
+int pushTransferFailure(lua_State* L, const platform::SocketOutcome& outcome) {
+  switch (outcome.status) {
+    case platform::SocketStatus::WouldBlock: return pushFailure(L, "timeout");
+    case platform::SocketStatus::Closed: return pushFailure(L, "closed");
+    default: return pushSystemError(L, outcome.error);
+  }
 }
 
 int pushFailure(lua_State* L, const char* message) {
   lua_pushnil(L);
   lua_pushstring(L, message);
   return 2;
+}
+
+void registerMetatable(lua_State* L, const char* name, const luaL_Reg* methods, lua_CFunction gc) {
+  luaL_newmetatable(L, name);
+  lua_newtable(L);
+  luaL_register(L, nullptr, methods);
+  lua_setfield(L, -2, "__index");
+  lua_pushcfunction(L, gc);
+  lua_setfield(L, -2, "__gc");
+  lua_pop(L, 1);
 }
 
 }  // namespace halvix::modules::zsocket

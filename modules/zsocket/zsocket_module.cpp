@@ -1,10 +1,12 @@
 // The zsocket module: both buffer metatables and the module table.
-#include <iterator>
+#include <vector>
 
 #include "modules/registration.h"
+#include "modules/zsocket/byte_buffer_lua.h"
+#include "modules/zsocket/cdr_lua.h"
+#include "modules/zsocket/compression_lua.h"
 #include "modules/zsocket/linked_buffer_lua.h"
 #include "modules/zsocket/socket_functions.h"
-#include "modules/zsocket/zsocket_parts.h"
 
 namespace halvix::modules {
 
@@ -15,21 +17,14 @@ int luaopen_zsocket(lua_State* L) {
 
   // The table order: socket functions, the two constructors, the CDR
   // functions, then compression.
-  luaL_Reg functions[32];
-  std::size_t count = 0;
-  auto add = [&](const luaL_Reg* list) {
-    for (; list->name; ++list) {
-      if (count + 1 < std::size(functions)) functions[count++] = *list;
-    }
-  };
-  add(kSocketFunctions);
   const luaL_Reg constructors[] = {{"newbuffer", newByteBuffer}, {"newlinkbuf", newLinkedBuffer}, {nullptr, nullptr}};
-  add(constructors);
-  add(kCdrFunctions);
-  add(kCompressionFunctions);
-  functions[count] = {nullptr, nullptr};
+  std::vector<luaL_Reg> functions;
+  for (const luaL_Reg* list : {kSocketFunctions, constructors, kCdrFunctions, kCompressionFunctions}) {
+    for (; list->name != nullptr; ++list) functions.push_back(*list);
+  }
+  functions.push_back({nullptr, nullptr});
 
-  luaL_register(L, "zsocket", functions);
+  luaL_register(L, "zsocket", functions.data());
   return 1;
 }
 

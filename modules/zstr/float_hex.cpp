@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "modules/zstr/float_conv.h"
+#include "modules/common/single_float.h"
 #include "modules/zstr/zstr.h"
 
 namespace halvix::modules::zstr {

@@ -96,19 +96,4 @@ class FormatReader {
   const char* end_;
 };
 
-constexpr std::uint32_t zigzag32(std::int32_t n) {
-  const auto u = static_cast<std::uint32_t>(n);
-  return (u << 1) ^ (0u - (u >> 31));
-}
-constexpr std::uint64_t zigzag64(std::int64_t n) {
-  const auto u = static_cast<std::uint64_t>(n);
-  return (u << 1) ^ (0u - (u >> 63));
-}
-constexpr std::int32_t unzigzag32(std::uint32_t u) { return static_cast<std::int32_t>((u >> 1) ^ (0u - (u & 1))); }
-constexpr std::int64_t unzigzag64(std::uint64_t u) { return static_cast<std::int64_t>((u >> 1) ^ (0u - (u & 1))); }
-
-static_assert(zigzag32(0) == 0 && zigzag32(-1) == 1 && zigzag32(1) == 2 && zigzag32(-2) == 3);
-static_assert(zigzag32(INT32_MIN) == 0xFFFFFFFFu && unzigzag32(0xFFFFFFFFu) == INT32_MIN);
-static_assert(zigzag64(INT64_MIN) == ~0ull && unzigzag64(~0ull) == INT64_MIN);
-
 }  // namespace halvix::modules::zstr

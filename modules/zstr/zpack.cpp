@@ -2,7 +2,8 @@
 #include <cstdint>
 
 #include "modules/common/lua_conv.h"
-#include "modules/zstr/float_conv.h"
+#include "modules/common/single_float.h"
+#include "modules/common/varint.h"
 #include "modules/zstr/pack_format.h"
 #include "modules/zstr/zstr.h"
 
@@ -17,11 +18,8 @@ void addFixed(luaL_Buffer* out, std::uint64_t v, int width, bool swap) {
 }
 
 void addVarint(luaL_Buffer* out, std::uint64_t v) {
-  while (v >= 0x80) {
-    luaL_addchar(out, static_cast<char>((v & 0x7F) | 0x80));
-    v >>= 7;
-  }
-  luaL_addchar(out, static_cast<char>(v));
+  unsigned char bytes[varint::kMax64];
+  luaL_addlstring(out, reinterpret_cast<const char*>(bytes), varint::put(bytes, v));
 }
 
 }  // namespace
@@ -75,10 +73,10 @@ int zpack(lua_State* L) {
           addVarint(&out, static_cast<std::uint64_t>(checkInt64(L, arg)) & 0xFFFFFFFFu);
           break;
         case Kind::VarZigzag32:
-          addVarint(&out, zigzag32(checkInt32(L, arg)));
+          addVarint(&out, varint::zigzag32(checkInt32(L, arg)));
           break;
         case Kind::VarZigzag64:
-          addVarint(&out, zigzag64(checkInt64(L, arg)));
+          addVarint(&out, varint::zigzag64(checkInt64(L, arg)));
           break;
         default:
           break;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "modules/common/lua_conv.h"
+#include "modules/common/varint.h"
 #include "modules/zstr/pack_format.h"
 #include "modules/zstr/zstr.h"
 
@@ -29,20 +30,13 @@ class Reader {
     return true;
   }
 
-  // At most maxBytes bytes; the last one must end the value. Bits beyond
-  // 64 are dropped, so callers narrowing to 32 bits drop those beyond 32.
-  bool varint(int maxBytes, std::uint64_t& v) {
-    v = 0;
-    for (int k = 0; k < maxBytes; ++k) {
-      if (!fits(static_cast<std::uint64_t>(k) + 1)) return false;
-      const unsigned byte = data_[pos_ + static_cast<std::size_t>(k)];
-      v |= static_cast<std::uint64_t>(byte & 0x7F) << (7 * k);
-      if ((byte & 0x80) == 0) {
-        pos_ += static_cast<std::size_t>(k) + 1;
-        return true;
-      }
-    }
-    return false;
+  // At most maxBytes bytes; the last one must end the value. Callers
+  // narrowing to 32 bits drop the bits beyond 32.
+  bool readVarint(std::size_t maxBytes, std::uint64_t& v) {
+    if (pos_ >= size_) return false;
+    const std::size_t used = varint::get(data_ + pos_, data_ + size_, maxBytes, v);
+    pos_ += used;
+    return used != 0;
   }
 
   const char* bytes(std::uint64_t count) {
@@ -104,21 +98,22 @@ bool unpackOne(lua_State* L, Reader& in, const Code& code, bool swap) {
       pushValue(L, std::bit_cast<double>(v));
       return true;
     case Kind::VarU32:
-      if (!in.varint(5, v)) return false;
+      if (!in.readVarint(varint::kMax32, v)) return false;
       pushValue(L, static_cast<std::uint32_t>(v));
       return true;
     case Kind::VarZigzag32:
-      if (!in.varint(5, v)) return false;
-      pushValue(L, unzigzag32(static_cast<std::uint32_t>(v)));
+      if (!in.readVarint(varint::kMax32, v)) return false;
+      pushValue(L, varint::unzigzag32(static_cast<std::uint32_t>(v)));
       return true;
     case Kind::VarZigzag64:
-      if (!in.varint(10, v)) return false;
-      pushValue(L, static_cast<lua_Number>(unzigzag64(v)));
+      if (!in.readVarint(varint::kMax64, v)) return false;
+      pushValue(L, static_cast<lua_Number>(varint::unzigzag64(v)));
       return true;
     case Kind::Prefixed:
     case Kind::VarPrefixed: {
       const std::size_t start = in.position();
-      const bool haveLength = code.kind == Kind::Prefixed ? in.fixed(code.width, swap, v) : in.varint(5, v);
+      const bool haveLength =
+          code.kind == Kind::Prefixed ? in.fixed(code.width, swap, v) : in.readVarint(varint::kMax32, v);
       if (code.kind == Kind::VarPrefixed) v &= 0xFFFFFFFFu;
       const char* p = haveLength ? in.bytes(v) : nullptr;
       if (!p) {

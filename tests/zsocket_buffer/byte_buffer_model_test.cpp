@@ -1,11 +1,11 @@
 // The byte buffer against a model of its record written in Lua: the block's
 // bytes, misalign and length, under random operation sequences.
-#include "tests/zsocket_cdr/zsocket_fixture.h"
+#include "tests/support/zsocket_lua_fixture.h"
 
 namespace halvix::test {
 namespace {
 
-using ByteBufferModel = ZsocketFixture;
+using ByteBufferModel = ZsocketLuaFixture;
 
 TEST_F(ByteBufferModel, RandomSequences) {
   EXPECT_LUA(R"(

@@ -1,41 +1,35 @@
 // readfd, writefd and flushfd over real descriptors, with short transfers
 // and would-block forced through the socket seam.
-#include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <random>
 
 #include "platform/socket_io.h"
-#include "tests/zsocket_cdr/zsocket_fixture.h"
+#include "tests/support/lua_loopback.h"
+#include "tests/support/socket_pair.h"
+#include "tests/support/zsocket_lua_fixture.h"
 
 namespace halvix::test {
 namespace {
 
-class ByteBufferSocket : public ZsocketFixture {
+class ByteBufferSocket : public ZsocketLuaFixture {
  protected:
   void SetUp() override {
-    ZsocketFixture::SetUp();
-    ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds_));
-    lua_pushinteger(L(), fds_[0]);
+    ZsocketLuaFixture::SetUp();
+    ASSERT_LUA(kLuaLoopbackHelpers);
+    ASSERT_TRUE(pair_.ok());
+    lua_pushinteger(L(), pair_.a());
     lua_setglobal(L(), "fdA");
-    lua_pushinteger(L(), fds_[1]);
+    lua_pushinteger(L(), pair_.b());
     lua_setglobal(L(), "fdB");
   }
   void TearDown() override {
     platform::setTransferShaper(nullptr);
-    closeFd(0);
-    closeFd(1);
-    ZsocketFixture::TearDown();
-  }
-  void closeFd(int k) {
-    if (fds_[k] >= 0) ::close(fds_[k]);
-    fds_[k] = -1;
+    ZsocketLuaFixture::TearDown();
   }
 
-  int fds_[2] = {-1, -1};
+  SocketPair pair_;
 };
 
 TEST_F(ByteBufferSocket, ResultConvention) {
@@ -58,7 +52,7 @@ TEST_F(ByteBufferSocket, ResultConvention) {
     checkerror("Socket type missing 'getfd' method", b.flushfd, b, newproxy(true))
     checkerror('userdata expected', b.readfd, b, {}, 1)
   )");
-  closeFd(1);
+  pair_.closeB();
   EXPECT_LUA(R"(
     local b = z.newbuffer() b:put('x')
     local r = {b:flushfd(fdA)} assert(deepeq(r, {nil, 'Broken pipe'}), 'peer gone: ' .. tostring(r[2]))
@@ -68,7 +62,7 @@ TEST_F(ByteBufferSocket, ResultConvention) {
 
 TEST_F(ByteBufferSocket, PeerCloseReadsClosed) {
   EXPECT_LUA("z.newbuffer():writefd(fdA, 'tail')");
-  closeFd(0);
+  pair_.closeA();
   EXPECT_LUA(R"(
     local b = z.newbuffer()
     eq(b:readfd(fdB, 100), 4)
@@ -94,13 +88,7 @@ TEST_F(ByteBufferSocket, ReadSizing) {
 
 TEST_F(ByteBufferSocket, LuaSocketObjects) {
   EXPECT_LUA(R"(
-    local server = assert(socket.tcp())
-    assert(server:bind('127.0.0.1', 0)) assert(server:listen(1))
-    local _, port = server:getsockname()
-    local client = assert(socket.tcp())
-    assert(client:connect('127.0.0.1', port))
-    local peer = assert(server:accept())
-    client:settimeout(0) peer:settimeout(0)
+    local client, peer = tcppair()
     local b, r = z.newbuffer(), z.newbuffer()
     eq(b:writefd(client, 'over tcp'), true)
     local n
@@ -110,7 +98,7 @@ TEST_F(ByteBufferSocket, LuaSocketObjects) {
     b:put('x')
     local res = {b:flushfd(client)}
     eq(res[1], nil) eq(res[2], 'Bad file descriptor', 'a closed object reports -1')
-    peer:close() server:close()
+    peer:close()
   )");
 }
 

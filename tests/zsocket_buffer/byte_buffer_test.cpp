@@ -1,13 +1,13 @@
 // ZBUFFERMT methods: growth, realignment, ranges, lines, headers, packets.
-#include "tests/zsocket_cdr/zsocket_fixture.h"
+#include "tests/support/zsocket_lua_fixture.h"
 
 namespace halvix::test {
 namespace {
 
-class ByteBuffer : public ZsocketFixture {
+class ByteBuffer : public ZsocketLuaFixture {
  protected:
   void SetUp() override {
-    ZsocketFixture::SetUp();
+    ZsocketLuaFixture::SetUp();
     // capacity(b) is destructive: rollback beyond the block exposes all of it.
     ASSERT_LUA(R"(
       ffi = require('ffi')

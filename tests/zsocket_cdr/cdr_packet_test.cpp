@@ -1,10 +1,10 @@
 // Packet framing: cdr_wr_packet, cdr_wr_packetva, cdr_rd_header.
-#include "tests/zsocket_cdr/zsocket_fixture.h"
+#include "tests/support/zsocket_lua_fixture.h"
 
 namespace halvix::test {
 namespace {
 
-using CdrPacket = ZsocketFixture;
+using CdrPacket = ZsocketLuaFixture;
 
 TEST_F(CdrPacket, Header) {
   EXPECT_LUA(R"(

@@ -1,11 +1,11 @@
 // Tagged values and table bodies: golden bytes, dictionary rule, malformed
 // input, depth limits and random round trips.
-#include "tests/zsocket_cdr/zsocket_fixture.h"
+#include "tests/support/zsocket_lua_fixture.h"
 
 namespace halvix::test {
 namespace {
 
-using CdrValues = ZsocketFixture;
+using CdrValues = ZsocketLuaFixture;
 
 TEST_F(CdrValues, GoldenBytes) {
   EXPECT_LUA(R"(

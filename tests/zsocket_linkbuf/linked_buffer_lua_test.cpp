@@ -1,17 +1,15 @@
-// ZLINKBUFMT through Lua: the methods, their socket results, and shaped
-// transfers against a model.
-#include <cerrno>
-#include <cstring>
-#include <random>
+// ZLINKBUFMT through Lua: the methods, their arguments and their socket
+// results. The queue's own behaviour under shaped transfers is tested on the
+// core (linked_buffer_test.cpp).
 #include <string>
 
-#include "tests/zsocket_sockets/socket_pair.h"
-#include "tests/zsocket_sockets/zsocket_lua_fixture.h"
+#include "tests/support/socket_pair.h"
+#include "tests/support/zsocket_loopback_fixture.h"
 
 namespace halvix::test {
 namespace {
 
-using LinkBuf = ZsocketFixture;
+using LinkBuf = ZsocketLoopbackFixture;
 
 TEST_F(LinkBuf, ConstructorsAndChunkSizes) {
   EXPECT_LUA(R"LUA(
@@ -99,27 +97,6 @@ TEST_F(LinkBuf, RdHeaderAcrossChunks) {
   )LUA");
 }
 
-TEST_F(LinkBuf, FlushfdSixteenChunksPerCall) {
-  SocketPair p;
-  ASSERT_TRUE(p.ok());
-  int size = 4 << 20;
-  setsockopt(p.a(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-  exposePair(p.a(), p.b());
-  EXPECT_LUA(R"LUA(
-    local b = zsocket.newlinkbuf()
-    eq(b:flushfd(A), true, 'nothing queued')
-    b:put(bytes(20 * 4096))
-    local r = {b:flushfd(A)}
-    eq(r[1], nil); eq(r[2], 'timeout')
-    eq(b:getlen(), 4 * 4096)
-    eq(b:flushfd(A), true)
-    eq(b:empty(), true)
-    local got = zsocket.newlinkbuf(2^20)
-    eq(got:readfd(B, -1), 20 * 4096)
-    eq(got:remove(20 * 4096), bytes(20 * 4096))
-  )LUA");
-}
-
 TEST_F(LinkBuf, WritefdSendsOnlyWhenNothingIsQueued) {
   int sends = 0;
   ShaperGuard guard([&](int, bool sending, std::size_t n) -> std::size_t {
@@ -162,12 +139,12 @@ TEST_F(LinkBuf, SocketOutcomes) {
     eq(b:empty(), false, 'an empty chunk stays as the tail')
     eq(b:getlen(), 0)
     eq(zsocket.send(A, 'abcdefghij'), 10)
-    eq(b:readfd(B, 4), 4)
-    eq(b:readfd(B, -1), 6)
+    eq(b:readfd(B, -1), 10)
     eq(b:remove(100), 'abcdefghij')
+    eq(b:flushfd(A), true, 'nothing queued')
   )LUA");
   p.closeA();
-  std::string fd = std::to_string(p.b());
+  // The diagnostics printed on the way are the core's; keep them out of the log.
   testing::internal::CaptureStdout();
   std::string result = run(R"LUA(
     local b = zsocket.newlinkbuf(16)
@@ -189,12 +166,8 @@ TEST_F(LinkBuf, SocketOutcomes) {
     r = {b:readfd(c, 10)}
     eq(r[1], nil); eq(r[2], 'Bad file descriptor')
   )LUA");
-  std::string printed = testing::internal::GetCapturedStdout();
+  testing::internal::GetCapturedStdout();
   EXPECT_EQ("", result);
-  EXPECT_EQ("zlinkbuf_flush_available: write error on fd " + fd + ": Broken pipe" +
-                "zlinkbuf_write: write error on fd " + fd + ": Broken pipe" +
-                "zlinkbuf_flush_available: write error on fd -1: Bad file descriptor",
-            printed);
 }
 
 TEST_F(LinkBuf, TcpTransferThroughBothQueues) {
@@ -220,107 +193,6 @@ TEST_F(LinkBuf, TcpTransferThroughBothQueues) {
     eq(table.concat(got), data)
     c:close(); s:close()
   )LUA");
-}
-
-// Random Lua operations on a sending and a receiving queue joined by a socket
-// pair; the shaper cuts every transfer short or refuses it.
-TEST_F(LinkBuf, ShapedRandomOperationsMatchTheModel) {
-  std::mt19937 rng(11);
-  ShaperGuard guard([&](int, bool, std::size_t n) -> std::size_t {
-    if (rng() % 3 == 0) return 0;
-    return 1 + rng() % n;
-  });
-  for (int seed = 1; seed <= 12; ++seed) {
-    SocketPair p;
-    ASSERT_TRUE(p.ok());
-    exposePair(p.a(), p.b());
-    ASSERT_LUA("SEED = " + std::to_string(seed));
-    ASSERT_LUA(R"LUA(
-      math.randomseed(SEED)
-      local out = zsocket.newlinkbuf(math.random(1, 50))
-      local inq = zsocket.newlinkbuf(math.random(1, 50))
-      local given, model, handed, received = {}, '', 0, {}
-      local all = ''
-      for step = 1, 300 do
-        local data = bytes(math.random(0, 120), step)
-        local op = math.random(1, 6)
-        if op == 1 then
-          local before = out:getlen()
-          local ok, err = out:writefd(A, data)
-          all = all .. data
-          if #data == 0 then
-            eq(ok, true)
-          elseif before > 0 then
-            eq(err, 'timeout'); model = model .. data
-          else
-            -- whatever was not sent is queued
-            local queued = out:getlen()
-            model = model .. data:sub(#data - queued + 1)
-            eq(ok == true, queued == 0)
-          end
-        elseif op == 2 then
-          eq(out:put(data), true)
-          all = all .. data
-          model = model .. data
-        elseif op == 3 then
-          local ok, err = out:flushfd(A)
-          if not ok then eq(err, 'timeout') end
-          model = model:sub(#model - out:getlen() + 1)
-        elseif op == 4 then
-          local n = math.random(-3, 60)
-          local before = inq:getlen()
-          local got, err = inq:readfd(B, n)
-          if got then
-            eq(inq:getlen() - before, got)
-            if n > 0 then assert(got <= n) end
-          else
-            eq(err, 'timeout'); eq(inq:getlen(), before)
-          end
-        elseif op == 5 then
-          received[#received + 1] = inq:remove(math.random(0, 80))
-        else
-          local before = inq:getlen()
-          local magic, w1, w2, len = inq:rd_header(true)
-          if before < 10 then
-            eq(w1, 'timeout'); eq(inq:getlen(), before)
-          else
-            eq(inq:getlen(), before - 10)
-            received[#received + 1] = magic .. string.char(math.floor(w1 / 256), w1 % 256,
-              math.floor(w2 / 256), w2 % 256, math.floor(len / 2^24), math.floor(len / 2^16) % 256,
-              math.floor(len / 256) % 256, len % 256)
-          end
-        end
-        eq(out:getlen(), #model, 'queued length at step ' .. step)
-        if step % 50 == 0 then
-          -- compare the queued bytes; taking them out and back compacts the chunks
-          local copy = zsocket.newlinkbuf()
-          copy:swap(out)
-          local q = copy:remove(copy:getlen())
-          eq(q, model, 'queued bytes at step ' .. step)
-          copy:put(q)
-          copy:swap(out)
-        end
-      end
-      SENT_ALL, RECEIVED = all, table.concat(received)
-      OUT, INQ = out, inq
-    )LUA");
-    // Finish unshaped: flush and read until everything crossed.
-    platform::setTransferShaper(nullptr);
-    ASSERT_LUA(R"LUA(
-      for round = 1, 1000 do
-        if OUT:getlen() == 0 then break end
-        OUT:flushfd(A)
-        INQ:readfd(B, -1)
-      end
-      INQ:readfd(B, -1)
-      eq(OUT:getlen(), 0)
-      eq(RECEIVED .. INQ:remove(INQ:getlen()), SENT_ALL, 'seed ' .. SEED)
-    )LUA");
-    platform::setTransferShaper([&](int, bool, std::size_t n) -> std::size_t {
-      if (rng() % 3 == 0) return 0;
-      return 1 + rng() % n;
-    });
-  }
 }
 
 }  // namespace

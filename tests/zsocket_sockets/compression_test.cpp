@@ -1,13 +1,10 @@
-// zsocket.compress and zsocket.decompress, and the bounded inflate core.
-#include <string>
-
-#include "modules/zsocket/compression.h"
-#include "tests/zsocket_sockets/zsocket_lua_fixture.h"
+// zsocket.compress and zsocket.decompress.
+#include "tests/support/zsocket_loopback_fixture.h"
 
 namespace halvix::test {
 namespace {
 
-using Compression = ZsocketFixture;
+using Compression = ZsocketLoopbackFixture;
 
 TEST_F(Compression, RoundTripsAtEverySizeAndFormat) {
   EXPECT_LUA(R"LUA(
@@ -79,20 +76,6 @@ TEST_F(Compression, ArgumentAndStreamFailuresAreResults) {
     -- a preset dictionary is not supported: a clean failure
     fails('failed to process zlib stream', zsocket.decompress(unhex('78bb 0000 0001 4b0100 0000')))
   )LUA");
-}
-
-TEST(InflateCore, OutputIsCappedAndEveryStepProgresses) {
-  std::string input(1 << 20, 'q');
-  std::string z;
-  bool initFailed = false;
-  ASSERT_EQ(1, modules::zsocket::deflateRange(input.data(), input.size(), {}, z, initFailed));
-  std::string out;
-  EXPECT_EQ(modules::zsocket::InflateResult::StreamFailed,
-            modules::zsocket::inflateRange(z.data(), z.size(), 15, 4096, out));
-  EXPECT_LE(out.size(), 4096u);
-  out.clear();
-  EXPECT_EQ(modules::zsocket::InflateResult::Ok, modules::zsocket::inflateRange(z.data(), z.size(), 15, input.size(), out));
-  EXPECT_EQ(input, out);
 }
 
 }  // namespace

@@ -3,13 +3,13 @@
 #include <vector>
 
 #include "modules/registration.h"
-#include "tests/zsocket_sockets/socket_pair.h"
-#include "tests/zsocket_sockets/zsocket_lua_fixture.h"
+#include "tests/support/socket_pair.h"
+#include "tests/support/zsocket_loopback_fixture.h"
 
 namespace halvix::test {
 namespace {
 
-using SocketFunctions = ZsocketFixture;
+using SocketFunctions = ZsocketLoopbackFixture;
 
 TEST_F(SocketFunctions, ModuleTableHoldsEveryFunctionAndReopensHarmlessly) {
   EXPECT_LUA(R"LUA(

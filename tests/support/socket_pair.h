@@ -1,6 +1,6 @@
 #pragma once
 // Non-blocking local socket pairs and a guard for the transfer shaper, shared
-// by the zsocket tests.
+// by the socket layer's and the zsocket tests.
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>

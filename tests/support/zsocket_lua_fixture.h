@@ -1,10 +1,11 @@
 #pragma once
-// A LuaFixture whose chunks see the zsocket module as the global z.
+// A LuaFixture whose chunks see the zsocket module as the global z, with a
+// helper that captures what a chunk prints.
 #include "tests/support/lua_fixture.h"
 
 namespace halvix::test {
 
-class ZsocketFixture : public LuaFixture {
+class ZsocketLuaFixture : public LuaFixture {
  protected:
   void SetUp() override {
     LuaFixture::SetUp();

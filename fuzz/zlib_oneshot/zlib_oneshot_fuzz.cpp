@@ -1,12 +1,13 @@
-// Inflates arbitrary bytes with the window setting chosen by the first byte,
+// The one-shot inflate behind zsocket.decompress and zlib.decompress, on
+// arbitrary bytes with the window setting chosen by the first byte and the
 // output capped. What inflates must survive a deflate/inflate round trip.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
-#include "modules/zsocket/compression.h"
+#include "modules/common/zlib_oneshot.h"
 
-namespace zs = halvix::modules::zsocket;
+namespace zo = halvix::modules::zlib_oneshot;
 
 namespace {
 constexpr std::size_t kMaxOutput = 1 << 20;
@@ -18,16 +19,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int windowBits = kWindowBits[data[0] % (sizeof kWindowBits / sizeof kWindowBits[0])];
   const char* input = reinterpret_cast<const char*>(data + 1);
   std::string out;
-  const auto result = zs::inflateRange(input, size - 1, windowBits, kMaxOutput, out);
+  const zo::InflateOutcome result = zo::inflateAll(input, size - 1, windowBits, kMaxOutput, out);
   if (out.size() > kMaxOutput) std::abort();
-  if (result != zs::InflateResult::Ok || out.empty()) return 0;
+  if (result.status != zo::InflateStatus::Ok || out.empty()) return 0;
 
   std::string again;
-  bool initFailed = false;
-  zs::DeflateParams params;
-  if (zs::deflateRange(out.data(), out.size(), params, again, initFailed) != 1) std::abort();
+  if (zo::deflateAll(out.data(), out.size(), zo::DeflateParams{}, again).status != 1) std::abort();
   std::string back;
-  if (zs::inflateRange(again.data(), again.size(), 15, kMaxOutput, back) != zs::InflateResult::Ok || back != out) {
+  if (zo::inflateAll(again.data(), again.size(), 15, kMaxOutput, back).status != zo::InflateStatus::Ok || back != out) {
     std::abort();
   }
   return 0;
