@@ -150,9 +150,14 @@ void FlutterLibCorvelPlugin::handleInitSdk(const EncodableValue* arguments,
   }
 }
 
+void registerSdkPlugin(FlutterDesktopPluginRegistrarRef registrar, SdkDirectories directories) {
+  FlutterLibCorvelPlugin::RegisterWithRegistrar(
+      flutter::PluginRegistrarManager::GetInstance()->GetRegistrar<flutter::PluginRegistrarWindows>(registrar),
+      std::move(directories));
+}
+
 }  // namespace halvix::sdk
 
 extern "C" void FlutterLibCorvelPluginRegisterWithRegistrar(FlutterDesktopPluginRegistrarRef registrar) {
-  halvix::sdk::FlutterLibCorvelPlugin::RegisterWithRegistrar(
-      flutter::PluginRegistrarManager::GetInstance()->GetRegistrar<flutter::PluginRegistrarWindows>(registrar));
+  halvix::sdk::registerSdkPlugin(registrar);
 }

@@ -9,12 +9,14 @@
 #include "platform/flutter/method_result.h"
 #include "platform/flutter/plugin.h"
 #include "platform/flutter/plugin_registrar_windows.h"
-#include "platform/flutter_engine/flutter_windows.h"
+#include "platform/flutter_api/flutter_windows.h"
 #include "sdk/corvel_native.h"
 
 namespace halvix::sdk {
 
 inline constexpr const char* kSdkChannelName = "com.brisktide.corvel.methodchannel";
+// The name under which hosts ask the engine for the plugin's registrar.
+inline constexpr const char* kSdkPluginName = "FlutterLibCorvelPlugin";
 inline constexpr const char* kBadArguments = "Bad Arguments";
 inline constexpr int kDefaultLogLevel = 10;
 
@@ -36,6 +38,11 @@ class FlutterLibCorvelPlugin : public flutter::Plugin {
 
   std::unique_ptr<CorvelNative> native_;
 };
+
+// Registers the plugin on an engine's registrar, through the wrapper's
+// registrar manager: what the exported entry below does, with the SDK's
+// directories given.
+void registerSdkPlugin(FlutterDesktopPluginRegistrarRef registrar, SdkDirectories directories = {});
 
 }  // namespace halvix::sdk
 

@@ -9,12 +9,11 @@
 #include <vector>
 
 #include "platform/flutter/method_result_functions.h"
-#include "platform/flutter/plugin_registrar_windows.h"
 #include "platform/flutter/standard_codec.h"
 #include "platform/flutter_engine/messenger_client.h"
 #include "sdk/flutter_lib_corvel_plugin.h"
 #include "sdk/globals.h"
-#include "tests/flutter_codec/engine_host.h"
+#include "tests/support/engine_host.h"
 
 namespace {
 
@@ -45,9 +44,8 @@ class Host {
     host_.dir().write("workspace/xcorvel/corvel/luaProj/project/corvelBase/preload.lua", kApp);
     halvix::sdk::SdkDirectories directories;
     directories.driveRoot = host_.dir().path().string();
-    auto* registrar = flutter::PluginRegistrarManager::GetInstance()->GetRegistrar<flutter::PluginRegistrarWindows>(
-        FlutterDesktopEngineGetPluginRegistrar(host_.engine(), "FlutterLibCorvelPlugin"));
-    halvix::sdk::FlutterLibCorvelPlugin::RegisterWithRegistrar(registrar, directories);
+    halvix::sdk::registerSdkPlugin(
+        host_.api().FlutterDesktopEngineGetPluginRegistrar(host_.engine(), halvix::sdk::kSdkPluginName), directories);
     host_.start();
     client_ = std::make_unique<halvix::flutter_engine::MessengerClient>(host_.socketPath());
     roundTrip("initSDK", EncodableValue(EncodableMap{}));

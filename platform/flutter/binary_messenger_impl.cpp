@@ -3,6 +3,8 @@
 #include <iostream>
 #include <memory>
 
+#include "platform/flutter/engine_api.h"
+
 namespace flutter {
 
 namespace {
@@ -14,7 +16,7 @@ void forwardToHandler(FlutterDesktopMessengerRef messenger, const FlutterDesktop
       std::cerr << "Error: Response can be set only once. Ignoring duplicate response." << std::endl;
       return;
     }
-    FlutterDesktopMessengerSendResponse(messenger, response_handle, reply, reply_size);
+    EngineApi().FlutterDesktopMessengerSendResponse(messenger, response_handle, reply, reply_size);
     response_handle = nullptr;
   };
   const auto& handler = *static_cast<BinaryMessageHandler*>(user_data);
@@ -30,31 +32,31 @@ void forwardReply(const uint8_t* data, size_t data_size, void* user_data) {
 
 BinaryMessengerImpl::~BinaryMessengerImpl() {
   for (const auto& [channel, handler] : handlers_)
-    FlutterDesktopMessengerSetCallback(messenger_, channel.c_str(), nullptr, nullptr);
+    EngineApi().FlutterDesktopMessengerSetCallback(messenger_, channel.c_str(), nullptr, nullptr);
 }
 
 void BinaryMessengerImpl::Send(const std::string& channel, const uint8_t* message, size_t message_size,
                                BinaryReply reply) const {
   if (!reply) {
-    FlutterDesktopMessengerSend(messenger_, channel.c_str(), message, message_size);
+    EngineApi().FlutterDesktopMessengerSend(messenger_, channel.c_str(), message, message_size);
     return;
   }
   auto captured = std::make_unique<BinaryReply>(std::move(reply));
-  if (FlutterDesktopMessengerSendWithReply(messenger_, channel.c_str(), message, message_size, forwardReply,
-                                           captured.get()))
+  if (EngineApi().FlutterDesktopMessengerSendWithReply(messenger_, channel.c_str(), message, message_size,
+                                                       forwardReply, captured.get()))
     captured.release();  // the engine calls forwardReply exactly once, which frees it
 }
 
 void BinaryMessengerImpl::SetMessageHandler(const std::string& channel, BinaryMessageHandler handler) {
   if (!handler) {
     handlers_.erase(channel);
-    FlutterDesktopMessengerSetCallback(messenger_, channel.c_str(), nullptr, nullptr);
+    EngineApi().FlutterDesktopMessengerSetCallback(messenger_, channel.c_str(), nullptr, nullptr);
     return;
   }
   // std::map nodes do not move, so the address stays valid for the engine.
   auto& stored = handlers_[channel];
   stored = std::move(handler);
-  FlutterDesktopMessengerSetCallback(messenger_, channel.c_str(), forwardToHandler, &stored);
+  EngineApi().FlutterDesktopMessengerSetCallback(messenger_, channel.c_str(), forwardToHandler, &stored);
 }
 
 }  // namespace flutter

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/flutter/binary_messenger.h"
-#include "platform/flutter_engine/flutter_windows.h"
+#include "platform/flutter_api/flutter_windows.h"
 
 namespace flutter {
 

@@ -1,10 +1,11 @@
 #include "platform/flutter/binary_messenger_impl.h"
+#include "platform/flutter/engine_api.h"
 #include "platform/flutter/plugin_registrar_windows.h"
 
 namespace flutter {
 
 PluginRegistrar::PluginRegistrar(FlutterDesktopPluginRegistrarRef core_registrar) : registrar_(core_registrar) {
-  messenger_ = std::make_unique<BinaryMessengerImpl>(FlutterDesktopPluginRegistrarGetMessenger(core_registrar));
+  messenger_ = std::make_unique<BinaryMessengerImpl>(EngineApi().FlutterDesktopPluginRegistrarGetMessenger(core_registrar));
 }
 
 PluginRegistrar::~PluginRegistrar() {

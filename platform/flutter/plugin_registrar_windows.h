@@ -7,8 +7,9 @@
 #include <set>
 
 #include "platform/flutter/binary_messenger.h"
+#include "platform/flutter/engine_api.h"
 #include "platform/flutter/plugin.h"
-#include "platform/flutter_engine/flutter_windows.h"
+#include "platform/flutter_api/flutter_windows.h"
 
 namespace flutter {
 
@@ -48,7 +49,7 @@ class PluginRegistrarManager {
     auto wrapper = std::make_unique<T>(registrar_ref);
     T* out = wrapper.get();
     registrars_.emplace(registrar_ref, std::move(wrapper));
-    FlutterDesktopPluginRegistrarSetDestructionHandler(registrar_ref, OnRegistrarDestroyed);
+    EngineApi().FlutterDesktopPluginRegistrarSetDestructionHandler(registrar_ref, OnRegistrarDestroyed);
     return out;
   }
 

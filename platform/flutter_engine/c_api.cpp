@@ -1,12 +1,16 @@
 // The C entry points of the engine stand-in.
 #include <cerrno>
+#include <iostream>
 #include <memory>
+#include <mutex>
+#include <optional>
 
+#include "platform/flutter_api/flutter_windows.h"
 #include "platform/flutter_engine/engine_core.h"
-#include "platform/flutter_engine/engine_loop.h"
-#include "platform/flutter_engine/flutter_windows.h"
+#include "platform/flutter_engine/stand_in_api.h"
 
 using halvix::flutter_engine::EngineCore;
+using halvix::flutter_engine::PlatformRunner;
 
 namespace {
 
@@ -14,29 +18,44 @@ uint64_t responseIdOf(const FlutterDesktopMessageResponseHandle* handle) {
   return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(handle));
 }
 
+// The platform thread that engines created from now on post to, as the
+// host last set it.
+struct PlatformTaskRunner {
+  std::mutex mutex;
+  std::optional<PlatformRunner> runner;
+};
+
+PlatformTaskRunner& platformTaskRunner() {
+  static PlatformTaskRunner current;
+  return current;
+}
+
 }  // namespace
 
 extern "C" {
 
+bool HalvixFlutterSetPlatformTaskRunner(const HalvixFlutterTaskRunner* runner) {
+  if (runner && !PlatformRunner::usable(runner)) return false;
+  auto& current = platformTaskRunner();
+  std::lock_guard lock(current.mutex);
+  if (runner)
+    current.runner.emplace(*runner);
+  else
+    current.runner.reset();
+  return true;
+}
+
 FlutterDesktopEngineRef FlutterDesktopEngineCreate(const FlutterDesktopEngineProperties* engine_properties) {
   (void)engine_properties;
+  auto& current = platformTaskRunner();
+  std::lock_guard lock(current.mutex);
+  if (!current.runner) {
+    std::cerr << "engine stand-in: no platform task runner is set; the engine is not created" << std::endl;
+    return nullptr;
+  }
   auto engine = std::make_unique<FlutterDesktopEngine>();
-  engine->ownedLoop = std::make_unique<boost::asio::io_context>(1);
-  engine->core = std::make_shared<EngineCore>(*engine->ownedLoop);
+  engine->core = std::make_shared<EngineCore>(*current.runner);
   return engine.release();
-}
-
-FlutterDesktopEngineRef HalvixFlutterEngineCreateOnLoop(const FlutterDesktopEngineProperties* properties,
-                                                       boost::asio::io_context* loop) {
-  (void)properties;
-  if (!loop) return nullptr;
-  auto engine = std::make_unique<FlutterDesktopEngine>();
-  engine->core = std::make_shared<EngineCore>(*loop);
-  return engine.release();
-}
-
-boost::asio::io_context* HalvixFlutterEngineGetLoop(FlutterDesktopEngineRef engine) {
-  return engine ? &engine->core->loop() : nullptr;
 }
 
 bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef engine) {
@@ -62,12 +81,15 @@ int HalvixFlutterEngineListen(FlutterDesktopEngineRef engine, const char* path) 
   return engine->core->listen(path);
 }
 
+// Sends to every connected Dart-side client; false when none is connected.
 bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger, const char* channel, const uint8_t* message,
                                  const size_t message_size) {
   if (!messenger || !channel) return false;
   return messenger->core->send(channel, message, message_size, nullptr, nullptr);
 }
 
+// The reply is the first client's answer, or no data when every client went
+// away without answering.
 bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger, const char* channel,
                                           const uint8_t* message, const size_t message_size,
                                           const FlutterDesktopBinaryReply reply, void* user_data) {
@@ -75,6 +97,7 @@ bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger, 
   return messenger->core->send(channel, message, message_size, reply, user_data);
 }
 
+// Any thread: the answer is carried over to the platform thread.
 void FlutterDesktopMessengerSendResponse(FlutterDesktopMessengerRef messenger,
                                          const FlutterDesktopMessageResponseHandle* handle, const uint8_t* data,
                                          size_t data_length) {

@@ -3,26 +3,25 @@
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/write.hpp>
 
-#include "platform/flutter_engine/engine_core.h"
+#include "platform/flutter_engine/messenger_server.h"
 
 namespace halvix::flutter_engine {
 
 void ClientSession::readMore() {
   socket_.async_read_some(boost::asio::buffer(readBuffer_),
                           [self = shared_from_this()](const boost::system::error_code& error, size_t n) {
-                            auto core = self->core_.lock();
-                            if (!core || self->closed_) return;
+                            if (self->closed_) return;
                             if (error) {
-                              core->dropSession(self->id_);
+                              self->server_->dropSession(self->id_);
                               return;
                             }
                             self->reader_.feed(self->readBuffer_.data(), n);
                             while (auto frame = self->reader_.next()) {
-                              core->onFrame(*self, *frame);
+                              self->server_->onFrame(*self, *frame);
                               if (self->closed_) return;
                             }
                             if (self->reader_.failed()) {
-                              core->dropSession(self->id_);
+                              self->server_->dropSession(self->id_);
                               return;
                             }
                             self->readMore();
@@ -33,7 +32,7 @@ void ClientSession::send(std::vector<uint8_t> frame) {
   if (closed_) return;
   queuedBytes_ += frame.size();
   if (queuedBytes_ > kMaxQueuedBytes) {
-    if (auto core = core_.lock()) core->dropSession(id_);
+    server_->dropSession(id_);
     return;
   }
   writeQueue_.push_back(std::move(frame));
@@ -48,7 +47,7 @@ void ClientSession::writeNext() {
                              self->queuedBytes_ -= self->writeQueue_.front().size();
                              self->writeQueue_.pop_front();
                              if (error) {
-                               if (auto core = self->core_.lock()) core->dropSession(self->id_);
+                               self->server_->dropSession(self->id_);
                                return;
                              }
                              if (self->writeQueue_.empty())

@@ -1,5 +1,6 @@
 #pragma once
 // One Dart-side client on the messenger socket: reads frames, queues writes.
+// I/O thread only.
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -12,15 +13,17 @@
 
 namespace halvix::flutter_engine {
 
-class EngineCore;
+class MessengerServer;
 
 class ClientSession : public std::enable_shared_from_this<ClientSession> {
  public:
   // A client that leaves this much unread output is dropped.
   static constexpr size_t kMaxQueuedBytes = 2 * size_t{kMaxFrameBody};
 
-  ClientSession(boost::asio::local::stream_protocol::socket socket, uint64_t id, std::weak_ptr<EngineCore> core)
-      : socket_(std::move(socket)), id_(id), core_(std::move(core)) {}
+  // The server outlives every handler that runs: it stops its I/O thread
+  // before it goes.
+  ClientSession(boost::asio::local::stream_protocol::socket socket, uint64_t id, MessengerServer* server)
+      : socket_(std::move(socket)), id_(id), server_(server) {}
 
   uint64_t id() const { return id_; }
   void start() { readMore(); }
@@ -33,7 +36,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
 
   boost::asio::local::stream_protocol::socket socket_;
   uint64_t id_;
-  std::weak_ptr<EngineCore> core_;
+  MessengerServer* server_;
   FrameReader reader_;
   std::array<uint8_t, 65536> readBuffer_{};
   std::deque<std::vector<uint8_t>> writeQueue_;

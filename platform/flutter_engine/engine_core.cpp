@@ -1,15 +1,7 @@
 #include "platform/flutter_engine/engine_core.h"
 
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <iostream>
-
-#include <boost/asio/post.hpp>
-
-#include "platform/flutter_engine/client_session.h"
 
 namespace halvix::flutter_engine {
 
@@ -40,19 +32,15 @@ bool EngineCore::send(const std::string& channel, const uint8_t* message, size_t
   if (reply) {
     id = nextOutgoingId_++;
     if (id == 0) id = nextOutgoingId_++;
-    OutgoingReply entry{reply, userData, {}};
-    for (const auto& [sessionId, session] : sessions_) entry.waitingOn.insert(sessionId);
-    outgoing_[id] = std::move(entry);
+    outgoing_[id] = OutgoingReply{reply, userData, sessions_};
   }
-  auto frame = encodeMessageFrame(id, channel, message, size);
-  // Sending may drop a client whose queue is full; iterate over a copy.
-  auto targets = sessions_;
-  for (auto& [sessionId, session] : targets) session->send(frame);
+  server_->send(std::vector<uint64_t>(sessions_.begin(), sessions_.end()),
+                encodeMessageFrame(id, channel, message, size));
   return true;
 }
 
 void EngineCore::postResponse(uint64_t responseId, std::vector<uint8_t> data) {
-  boost::asio::post(loop_, [weak = weak_from_this(), responseId, data = std::move(data)] {
+  runner_.post([weak = weak_from_this(), responseId, data = std::move(data)] {
     if (auto core = weak.lock()) core->deliverResponse(responseId, data);
   });
 }
@@ -62,29 +50,44 @@ void EngineCore::deliverResponse(uint64_t responseId, const std::vector<uint8_t>
   if (it == responses_.end()) return;
   PendingResponse pending = it->second;
   responses_.erase(it);
-  if (pending.requestId == 0) return;
-  auto session = sessions_.find(pending.session);
-  if (session == sessions_.end()) return;
+  if (pending.requestId == 0 || !sessions_.count(pending.session)) return;
   if (data.size() > kMaxFrameBody - 5) {
     // The framing cannot carry it; an empty reply would read as "not
     // implemented", so the client is told nothing and let go instead.
     std::cerr << "messenger: a reply of " << data.size() << " bytes is too large; dropping the client" << std::endl;
-    dropSession(pending.session);
+    server_->drop(pending.session);
+    forgetSession(pending.session);
     return;
   }
-  session->second->send(encodeReplyFrame(pending.requestId, data.data(), data.size()));
+  server_->send({pending.session}, encodeReplyFrame(pending.requestId, data.data(), data.size()));
 }
 
-void EngineCore::onFrame(ClientSession& session, Frame& frame) {
+void EngineCore::onServerEvent(ServerEvent& event) {
+  switch (event.kind) {
+    case ServerEvent::Kind::kOpened:
+      if (!shutDown_) sessions_.insert(event.session);
+      break;
+    case ServerEvent::Kind::kFrame:
+      onFrame(event.session, event.frame);
+      break;
+    case ServerEvent::Kind::kClosed:
+      forgetSession(event.session);
+      break;
+  }
+}
+
+void EngineCore::onFrame(uint64_t session, Frame& frame) {
+  // A client the platform thread has already let go of is not heard.
+  if (!sessions_.count(session)) return;
   auto keepAlive = shared_from_this();
   if (frame.kind == FrameKind::kReply) {
     auto it = outgoing_.find(frame.id);
-    if (it == outgoing_.end() || !it->second.waitingOn.count(session.id())) return;
+    if (it == outgoing_.end() || !it->second.waitingOn.count(session)) return;
     finishOutgoing(frame.id, frame.payload.data(), frame.payload.size());
     return;
   }
   uint64_t responseId = nextResponseId_++;
-  responses_[responseId] = PendingResponse{session.id(), frame.id};
+  responses_[responseId] = PendingResponse{session, frame.id};
   auto handler = handlers_.find(frame.channel);
   if (handler == handlers_.end()) {
     deliverResponse(responseId, {});
@@ -111,16 +114,12 @@ void EngineCore::finishOutgoing(uint32_t id, const uint8_t* data, size_t size) {
   entry.reply(size ? data : nullptr, size, entry.userData);
 }
 
-void EngineCore::dropSession(uint64_t sessionId) {
-  auto it = sessions_.find(sessionId);
-  if (it == sessions_.end()) return;
-  auto session = std::move(it->second);
-  sessions_.erase(it);
-  session->close();
-  std::erase_if(responses_, [&](const auto& entry) { return entry.second.session == sessionId; });
+void EngineCore::forgetSession(uint64_t session) {
+  if (!sessions_.erase(session)) return;
+  std::erase_if(responses_, [&](const auto& entry) { return entry.second.session == session; });
   std::vector<uint32_t> unanswered;
   for (auto& [id, entry] : outgoing_) {
-    entry.waitingOn.erase(sessionId);
+    entry.waitingOn.erase(session);
     if (entry.waitingOn.empty()) unanswered.push_back(id);
   }
   for (uint32_t id : unanswered) finishOutgoing(id, nullptr, 0);
@@ -128,50 +127,17 @@ void EngineCore::dropSession(uint64_t sessionId) {
 
 int EngineCore::listen(const std::string& path) {
   if (shutDown_) return ESHUTDOWN;
-  if (acceptor_) return EBUSY;
-  if (path.empty() || path.size() >= sizeof(sockaddr_un{}.sun_path)) return ENAMETOOLONG;
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0) {
-    if (!S_ISSOCK(st.st_mode)) return EEXIST;
-    ::unlink(path.c_str());
-  }
-  using boost::asio::local::stream_protocol;
-  auto acceptor = std::make_unique<stream_protocol::acceptor>(loop_);
-  boost::system::error_code error;
-  acceptor->open(stream_protocol(), error);
-  if (!error) acceptor->bind(stream_protocol::endpoint(path), error);
-  if (error) return error.value();
-  // Nobody can connect before listen(), so tightening the mode first closes
-  // the window in which another user could reach the socket.
-  if (::chmod(path.c_str(), 0600) != 0) {
-    int code = errno;
-    ::unlink(path.c_str());
-    return code;
-  }
-  acceptor->listen(boost::asio::socket_base::max_listen_connections, error);
-  if (error) {
-    ::unlink(path.c_str());
-    return error.value();
-  }
-  acceptor_ = std::move(acceptor);
-  socketPath_ = path;
-  accept();
-  return 0;
-}
-
-void EngineCore::accept() {
-  acceptor_->async_accept([weak = weak_from_this()](const boost::system::error_code& error,
-                                                    boost::asio::local::stream_protocol::socket socket) {
-    auto core = weak.lock();
-    if (!core || !core->acceptor_ || error == boost::asio::error::operation_aborted) return;
-    if (!error) {
-      uint64_t id = core->nextSessionId_++;
-      auto session = std::make_shared<ClientSession>(std::move(socket), id, weak);
-      core->sessions_[id] = session;
-      session->start();
-    }
-    core->accept();
-  });
+  if (server_) return EBUSY;
+  // Server events are carried to the platform thread; those that arrive
+  // after the engine is gone find nothing to do.
+  auto events = [weak = weak_from_this(), runner = runner_](ServerEvent event) {
+    runner.post([weak, event = std::move(event)]() mutable {
+      if (auto core = weak.lock()) core->onServerEvent(event);
+    });
+  };
+  int error = 0;
+  server_ = MessengerServer::listen(path, std::move(events), &error);
+  return error;
 }
 
 void EngineCore::shutdown() {
@@ -182,15 +148,8 @@ void EngineCore::shutdown() {
     onDestroyed(&registrar_);
   }
   handlers_.clear();
-  if (acceptor_) {
-    boost::system::error_code ignored;
-    acceptor_->close(ignored);
-    acceptor_.reset();
-    ::unlink(socketPath_.c_str());
-  }
-  auto sessions = std::move(sessions_);
+  server_.reset();
   sessions_.clear();
-  for (auto& [id, session] : sessions) session->close();
   responses_.clear();
   // Whoever waits for an answer is told that none will come, so nothing it
   // allocated for the reply is left behind.

@@ -1,7 +1,8 @@
 #pragma once
-// Inside the engine stand-in: the platform-loop state behind the C handles.
-// Everything here runs on the platform loop's thread, except Post-based entry
-// points named as such.
+// Inside the engine stand-in: the channel state behind the C handles. It
+// lives on the host's platform thread; the messenger socket's I/O runs on the
+// server's own thread and reaches it only as tasks posted to the platform
+// thread.
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -9,16 +10,13 @@
 #include <string>
 #include <vector>
 
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/local/stream_protocol.hpp>
-
-#include "platform/flutter_engine/flutter_windows.h"
-#include "platform/flutter_engine/messenger_framing.h"
+#include "platform/flutter_api/flutter_windows.h"
+#include "platform/flutter_engine/messenger_server.h"
+#include "platform/flutter_engine/platform_runner.h"
 
 namespace halvix::flutter_engine {
 
 class EngineCore;
-class ClientSession;
 
 }  // namespace halvix::flutter_engine
 
@@ -33,28 +31,24 @@ struct FlutterDesktopPluginRegistrar {
 
 namespace halvix::flutter_engine {
 
+// Platform thread only, except where a member says otherwise.
 class EngineCore : public std::enable_shared_from_this<EngineCore> {
  public:
-  explicit EngineCore(boost::asio::io_context& loop) : loop_(loop) {}
+  explicit EngineCore(PlatformRunner runner) : runner_(runner) {}
   ~EngineCore();
 
-  boost::asio::io_context& loop() { return loop_; }
   FlutterDesktopMessenger* messenger() { return &messenger_; }
   FlutterDesktopPluginRegistrar* registrar() { return &registrar_; }
 
   void setCallback(const std::string& channel, FlutterDesktopMessageCallback callback, void* userData);
   bool send(const std::string& channel, const uint8_t* message, size_t size, FlutterDesktopBinaryReply reply,
             void* userData);
-  // Any thread: the answer is posted to the loop.
+  // Any thread: the answer is posted to the platform thread.
   void postResponse(uint64_t responseId, std::vector<uint8_t> data);
 
   int listen(const std::string& path);
-  // Registrar destruction handler, then sockets; leaves nothing running.
+  // Registrar destruction handler, then the socket; leaves nothing running.
   void shutdown();
-
-  // From client sessions.
-  void onFrame(ClientSession& session, Frame& frame);
-  void dropSession(uint64_t sessionId);
 
  private:
   struct Handler {
@@ -71,28 +65,28 @@ class EngineCore : public std::enable_shared_from_this<EngineCore> {
     std::set<uint64_t> waitingOn;
   };
 
-  void accept();
+  void onServerEvent(ServerEvent& event);
+  void onFrame(uint64_t session, Frame& frame);
+  void forgetSession(uint64_t session);
   void deliverResponse(uint64_t responseId, const std::vector<uint8_t>& data);
   void finishOutgoing(uint32_t id, const uint8_t* data, size_t size);
 
-  boost::asio::io_context& loop_;
+  PlatformRunner runner_;
   FlutterDesktopMessenger messenger_{this};
   FlutterDesktopPluginRegistrar registrar_{this};
   bool shutDown_ = false;
   std::map<std::string, Handler> handlers_;
+  // Clients as the platform thread knows them: opened and not yet closed.
+  std::set<uint64_t> sessions_;
   std::map<uint64_t, PendingResponse> responses_;
   uint64_t nextResponseId_ = 1;
   std::map<uint32_t, OutgoingReply> outgoing_;
   uint32_t nextOutgoingId_ = 1;
-  std::unique_ptr<boost::asio::local::stream_protocol::acceptor> acceptor_;
-  std::string socketPath_;
-  std::map<uint64_t, std::shared_ptr<ClientSession>> sessions_;
-  uint64_t nextSessionId_ = 1;
+  std::unique_ptr<MessengerServer> server_;
 };
 
 }  // namespace halvix::flutter_engine
 
 struct FlutterDesktopEngine {
-  std::unique_ptr<boost::asio::io_context> ownedLoop;
   std::shared_ptr<halvix::flutter_engine::EngineCore> core;
 };

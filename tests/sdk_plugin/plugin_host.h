@@ -10,12 +10,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/flutter/method_result_functions.h"
-#include "platform/flutter/plugin_registrar_windows.h"
 #include "platform/flutter/standard_codec.h"
 #include "platform/flutter_engine/messenger_client.h"
 #include "sdk/flutter_lib_corvel_plugin.h"
 #include "sdk/globals.h"
-#include "tests/flutter_codec/engine_host.h"
+#include "tests/support/engine_host.h"
 
 namespace halvix::test {
 
@@ -51,9 +50,8 @@ class PluginFixture : public testing::Test {
     sdk::SdkDirectories directories;
     directories.driveRoot = host.dir().path().string();
     directories.currentDir = host.dir().path().string();
-    auto* registrar = flutter::PluginRegistrarManager::GetInstance()->GetRegistrar<flutter::PluginRegistrarWindows>(
-        FlutterDesktopEngineGetPluginRegistrar(host.engine(), "FlutterLibCorvelPlugin"));
-    sdk::FlutterLibCorvelPlugin::RegisterWithRegistrar(registrar, directories);
+    sdk::registerSdkPlugin(EngineHost::api().FlutterDesktopEngineGetPluginRegistrar(host.engine(), sdk::kSdkPluginName),
+                           directories);
     host.start();
     client = std::make_unique<flutter_engine::MessengerClient>(host.socketPath());
   }

@@ -1,6 +1,6 @@
-// A minimal host for tests and benchmarks: runs the engine stand-in on the
-// platform loop, registers the SDK plugin and serves the messenger socket
-// until SIGINT or SIGTERM.
+// A minimal host for tests and benchmarks: loads the engine stand-in from
+// beside the executable, runs it on the platform loop, registers the SDK
+// plugin and serves the messenger socket until SIGINT or SIGTERM.
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -9,10 +9,48 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
 
-#include "platform/flutter/plugin_registrar_windows.h"
-#include "platform/flutter_engine/engine_loop.h"
+#include "platform/flutter/engine_api.h"
+#include "platform/flutter_engine/asio_task_runner.h"
 #include "platform/flutter_engine/messenger_client.h"
+#include "platform/flutter_engine/stand_in_loader.h"
 #include "sdk/flutter_lib_corvel_plugin.h"
+
+namespace {
+
+constexpr const char* kUsage = "usage: halvix_testhost [--socket PATH] [--drive-root DIR] [--current-dir DIR]\n";
+
+int serve(const std::string& socketPath, const halvix::sdk::SdkDirectories& directories) {
+  halvix::flutter_engine::StandIn standIn;
+  const auto& engineApi = flutter::EngineApi();
+  boost::asio::io_context loop(1);
+  auto runner = halvix::flutter_engine::asioTaskRunner(loop);
+  standIn.setPlatformTaskRunner(&runner);
+
+  FlutterDesktopEngineProperties properties{};
+  FlutterDesktopEngineRef engine = engineApi.FlutterDesktopEngineCreate(&properties);
+  if (!engine) return 1;
+  if (int error = standIn.listen(engine, socketPath.c_str())) {
+    std::fprintf(stderr, "halvix_testhost: cannot listen on %s: %s\n", socketPath.c_str(), std::strerror(error));
+    engineApi.FlutterDesktopEngineDestroy(engine);
+    return 1;
+  }
+  halvix::sdk::registerSdkPlugin(engineApi.FlutterDesktopEngineGetPluginRegistrar(engine, halvix::sdk::kSdkPluginName),
+                                 directories);
+
+  boost::asio::signal_set signals(loop, SIGINT, SIGTERM);
+  signals.async_wait([&](const boost::system::error_code&, int) {
+    engineApi.FlutterDesktopEngineDestroy(engine);
+    engine = nullptr;
+  });
+  std::printf("ready %s\n", socketPath.c_str());
+  std::fflush(stdout);
+  // Runs until the engine is gone and the last of its tasks has run.
+  loop.run();
+  standIn.setPlatformTaskRunner(nullptr);
+  return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::string socketPath = halvix::flutter_engine::defaultMessengerSocketPath();
@@ -26,36 +64,18 @@ int main(int argc, char** argv) {
     else if (option == "--current-dir")
       directories.currentDir = argv[i + 1];
     else {
-      std::fprintf(stderr, "usage: halvix_testhost [--socket PATH] [--drive-root DIR] [--current-dir DIR]\n");
+      std::fputs(kUsage, stderr);
       return 1;
     }
   }
   if (argc % 2 == 0) {
-    std::fprintf(stderr, "usage: halvix_testhost [--socket PATH] [--drive-root DIR] [--current-dir DIR]\n");
+    std::fputs(kUsage, stderr);
     return 1;
   }
-
-  boost::asio::io_context loop(1);
-  FlutterDesktopEngineProperties properties{};
-  FlutterDesktopEngineRef engine = HalvixFlutterEngineCreateOnLoop(&properties, &loop);
-  if (int error = HalvixFlutterEngineListen(engine, socketPath.c_str())) {
-    std::fprintf(stderr, "halvix_testhost: cannot listen on %s: %s\n", socketPath.c_str(), std::strerror(error));
-    FlutterDesktopEngineDestroy(engine);
+  try {
+    return serve(socketPath, directories);
+  } catch (const flutter::EngineLoadError& e) {
+    std::fprintf(stderr, "halvix_testhost: %s\n", e.what());
     return 1;
   }
-  auto* registrar = flutter::PluginRegistrarManager::GetInstance()->GetRegistrar<flutter::PluginRegistrarWindows>(
-      FlutterDesktopEngineGetPluginRegistrar(engine, "FlutterLibCorvelPlugin"));
-  halvix::sdk::FlutterLibCorvelPlugin::RegisterWithRegistrar(registrar, directories);
-
-  boost::asio::signal_set signals(loop, SIGINT, SIGTERM);
-  signals.async_wait([&](const boost::system::error_code&, int) {
-    FlutterDesktopEngineDestroy(engine);
-    engine = nullptr;
-    loop.stop();
-  });
-  std::printf("ready %s\n", socketPath.c_str());
-  std::fflush(stdout);
-  loop.run();
-  if (engine) FlutterDesktopEngineDestroy(engine);
-  return 0;
 }

@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/flutter_engine/messenger_client.h"
-#include "tests/flutter_codec/engine_host.h"
+#include "tests/support/engine_host.h"
 
 namespace {
 
@@ -22,6 +22,8 @@ using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 
 constexpr auto kWait = 10s;
+
+const flutter::FlutterDesktopApi& api() { return EngineHost::api(); }
 
 // Answers every message on its channel with the message reversed, from the
 // thread the test chooses, and records on which thread messages arrived.
@@ -45,8 +47,8 @@ struct EchoHandler {
     std::reverse(reply.begin(), reply.end());
     auto handle = message->response_handle;
     auto send = [=] {
-      FlutterDesktopMessengerSendResponse(messenger, handle, reply.data(), reply.size());
-      if (self->replyTwice) FlutterDesktopMessengerSendResponse(messenger, handle, reply.data(), reply.size());
+      api().FlutterDesktopMessengerSendResponse(messenger, handle, reply.data(), reply.size());
+      if (self->replyTwice) api().FlutterDesktopMessengerSendResponse(messenger, handle, reply.data(), reply.size());
     };
     if (self->replyFromOtherThread)
       self->repliers.emplace_back(send);
@@ -59,7 +61,7 @@ class EngineTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(host.listenError(), 0);
-    FlutterDesktopMessengerSetCallback(host.messenger(), "echo", EchoHandler::callback, &echo);
+    api().FlutterDesktopMessengerSetCallback(host.messenger(), "echo", EchoHandler::callback, &echo);
     host.start();
     echo.loopThread = host.loopThreadId();
   }
@@ -149,10 +151,12 @@ TEST_F(EngineTest, AnswersForAClientThatLeftAreDropped) {
 
 struct ReplyLog {
   std::vector<Bytes> replies;
+  std::vector<std::thread::id> threads;
   std::atomic<int> count{0};
   static void record(const uint8_t* data, size_t size, void* user) {
     auto* self = static_cast<ReplyLog*>(user);
     self->replies.emplace_back(data, data + size);
+    self->threads.push_back(std::this_thread::get_id());
     ++self->count;
   }
 };
@@ -160,14 +164,14 @@ struct ReplyLog {
 TEST_F(EngineTest, HostToClientMessagesAndTheirReplies) {
   ReplyLog log;
   bool sent = true;
-  host.onLoop([&] { sent = FlutterDesktopMessengerSendWithReply(host.messenger(), "up", nullptr, 0, ReplyLog::record, &log); });
+  host.onLoop([&] { sent = api().FlutterDesktopMessengerSendWithReply(host.messenger(), "up", nullptr, 0, ReplyLog::record, &log); });
   EXPECT_FALSE(sent);  // nobody connected
 
   MessengerClient client(host.socketPath());
   EXPECT_EQ(roundTrip(client, "echo", {1}), Bytes{1});  // the engine has surely accepted it now
   Bytes payload{4, 5};
   host.onLoop([&] {
-    sent = FlutterDesktopMessengerSendWithReply(host.messenger(), "up", payload.data(), payload.size(),
+    sent = api().FlutterDesktopMessengerSendWithReply(host.messenger(), "up", payload.data(), payload.size(),
                                                 ReplyLog::record, &log);
   });
   ASSERT_TRUE(sent);
@@ -181,6 +185,7 @@ TEST_F(EngineTest, HostToClientMessagesAndTheirReplies) {
   host.onLoop([] {});
   ASSERT_EQ(log.replies.size(), 1u);
   EXPECT_EQ(log.replies[0], Bytes{4});
+  EXPECT_EQ(log.threads[0], host.loopThreadId());
 }
 
 TEST_F(EngineTest, ClientLeavingWithoutAnsweringGivesAnEmptyReply) {
@@ -188,7 +193,7 @@ TEST_F(EngineTest, ClientLeavingWithoutAnsweringGivesAnEmptyReply) {
   {
     MessengerClient client(host.socketPath());
     EXPECT_EQ(roundTrip(client, "echo", {1}), Bytes{1});
-    host.onLoop([&] { FlutterDesktopMessengerSendWithReply(host.messenger(), "up", nullptr, 0, ReplyLog::record, &log); });
+    host.onLoop([&] { api().FlutterDesktopMessengerSendWithReply(host.messenger(), "up", nullptr, 0, ReplyLog::record, &log); });
     ASSERT_TRUE(client.readFrame(kWait));
   }
   for (int i = 0; i < 1000 && log.count == 0; ++i) std::this_thread::sleep_for(5ms);
@@ -202,7 +207,7 @@ void throwingHandler(FlutterDesktopMessengerRef, const FlutterDesktopMessage*, v
 }
 
 TEST_F(EngineTest, AThrowingHandlerLeavesTheLoopRunning) {
-  host.onLoop([&] { FlutterDesktopMessengerSetCallback(host.messenger(), "throws", throwingHandler, nullptr); });
+  host.onLoop([&] { api().FlutterDesktopMessengerSetCallback(host.messenger(), "throws", throwingHandler, nullptr); });
   MessengerClient client(host.socketPath());
   testing::internal::CaptureStderr();
   client.send("throws", {1});
@@ -216,9 +221,9 @@ TEST_F(EngineTest, SendRefusesWhatTheFramingCannotCarry) {
   EXPECT_EQ(roundTrip(client, "echo", {1}), Bytes{1});
   bool sent = true;
   std::string longName(70000, 'c');
-  host.onLoop([&] { sent = FlutterDesktopMessengerSend(host.messenger(), longName.c_str(), nullptr, 0); });
+  host.onLoop([&] { sent = api().FlutterDesktopMessengerSend(host.messenger(), longName.c_str(), nullptr, 0); });
   EXPECT_FALSE(sent);
-  host.onLoop([&] { sent = FlutterDesktopMessengerSend(host.messenger(), "ok", nullptr, 0); });
+  host.onLoop([&] { sent = api().FlutterDesktopMessengerSend(host.messenger(), "ok", nullptr, 0); });
   EXPECT_TRUE(sent);
 }
 
@@ -227,9 +232,9 @@ void onRegistrarDestroyed(FlutterDesktopPluginRegistrarRef) { ++destroyedCount; 
 
 TEST_F(EngineTest, DestroyRunsTheRegistrarHandlerAndRemovesTheSocket) {
   destroyedCount = 0;
-  auto registrar = FlutterDesktopEngineGetPluginRegistrar(host.engine(), "any");
-  EXPECT_EQ(FlutterDesktopPluginRegistrarGetMessenger(registrar), host.messenger());
-  host.onLoop([&] { FlutterDesktopPluginRegistrarSetDestructionHandler(registrar, onRegistrarDestroyed); });
+  auto registrar = api().FlutterDesktopEngineGetPluginRegistrar(host.engine(), "any");
+  EXPECT_EQ(api().FlutterDesktopPluginRegistrarGetMessenger(registrar), host.messenger());
+  host.onLoop([&] { api().FlutterDesktopPluginRegistrarSetDestructionHandler(registrar, onRegistrarDestroyed); });
   MessengerClient client(host.socketPath());
   host.destroyEngine();
   EXPECT_EQ(destroyedCount, 1);
@@ -243,14 +248,33 @@ TEST(EngineListen, RefusesToReplaceAFileThatIsNotASocket) {
   ASSERT_EQ(host.listenError(), 0);
   halvix::test::TempDir dir;
   auto path = dir.write("plain", "x");
-  EXPECT_EQ(HalvixFlutterEngineListen(host.engine(), path.c_str()), EBUSY);  // one socket per engine
+  EXPECT_EQ(host.standIn().listen(host.engine(), path.c_str()), EBUSY);  // one socket per engine
 
-  boost::asio::io_context loop;
   FlutterDesktopEngineProperties properties{};
-  FlutterDesktopEngineRef other = HalvixFlutterEngineCreateOnLoop(&properties, &loop);
-  EXPECT_EQ(HalvixFlutterEngineListen(other, path.c_str()), EEXIST);
-  EXPECT_EQ(HalvixFlutterEngineListen(other, std::string(200, 'a').c_str()), ENAMETOOLONG);
-  FlutterDesktopEngineDestroy(other);
+  FlutterDesktopEngineRef other = api().FlutterDesktopEngineCreate(&properties);
+  EXPECT_EQ(host.standIn().listen(other, path.c_str()), EEXIST);
+  EXPECT_EQ(host.standIn().listen(other, std::string(200, 'a').c_str()), ENAMETOOLONG);
+  api().FlutterDesktopEngineDestroy(other);
+}
+
+TEST(EngineCreate, NeedsAWellFormedPlatformTaskRunner) {
+  EngineHost host;
+  const HalvixFlutterTaskRunner malformed[] = {
+      {sizeof(HalvixFlutterTaskRunner), nullptr, nullptr},  // no post function
+      {1, nullptr, [](void*, HalvixFlutterTask, void*) {}},  // size of some other struct
+  };
+  FlutterDesktopEngineProperties properties{};
+  for (const auto& runner : malformed) {
+    EXPECT_FALSE(host.standIn().setPlatformTaskRunner(&runner));
+    // The host's runner stays in place.
+    FlutterDesktopEngineRef engine = api().FlutterDesktopEngineCreate(&properties);
+    EXPECT_NE(engine, nullptr);
+    api().FlutterDesktopEngineDestroy(engine);
+  }
+  EXPECT_TRUE(host.standIn().setPlatformTaskRunner(nullptr));
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(api().FlutterDesktopEngineCreate(&properties), nullptr);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("no platform task runner"), std::string::npos);
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 #pragma once
-// The engine's C interface: the FlutterDesktop... functions the host uses for
-// engines, messaging and plugin registration, with the signatures of
-// Flutter's desktop embedding API. On Linux they come from our engine
-// stand-in, a shared library shipped as "support.dat".
+// The engine library's C interface: the FlutterDesktop... functions the host
+// uses for engines, messaging and plugin registration, with the signatures
+// of Flutter's desktop embedding API. Nothing links against them: the client
+// wrapper calls them through a table filled when the engine library is
+// loaded (platform/flutter/engine_api.h).
 #include <stdbool.h>
 #include <stddef.h>
 #include <stdint.h>
@@ -44,44 +45,33 @@ typedef void (*FlutterDesktopMessageCallback)(FlutterDesktopMessengerRef messeng
                                               const FlutterDesktopMessage* message, void* user_data);
 typedef void (*FlutterDesktopOnPluginRegistrarDestroyed)(FlutterDesktopPluginRegistrarRef registrar);
 
-// Creates an engine with its own platform loop (see HalvixFlutterEngineGetLoop).
+// Null when the engine cannot be created.
 FLUTTER_EXPORT FlutterDesktopEngineRef FlutterDesktopEngineCreate(const FlutterDesktopEngineProperties* engine_properties);
-// Destroys the registrar (running its destruction handler), closes the
-// messenger socket and frees the engine. Platform thread only.
+// Destroys the registrar (running its destruction handler) and the engine.
 FLUTTER_EXPORT bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef engine);
 FLUTTER_EXPORT FlutterDesktopPluginRegistrarRef FlutterDesktopEngineGetPluginRegistrar(FlutterDesktopEngineRef engine,
                                                                                       const char* plugin_name);
 FLUTTER_EXPORT FlutterDesktopMessengerRef FlutterDesktopEngineGetMessenger(FlutterDesktopEngineRef engine);
 
-// Sends to every connected Dart-side client. Platform thread only. False
-// when no client is connected.
+// False when the message could not be sent.
 FLUTTER_EXPORT bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger, const char* channel,
                                                 const uint8_t* message, const size_t message_size);
-// As above; `reply` runs once on the platform thread with the first client's
-// answer, or with no data when every client went away without answering.
+// As above; `reply` runs once on the platform thread with the answer.
 FLUTTER_EXPORT bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger, const char* channel,
                                                          const uint8_t* message, const size_t message_size,
                                                          const FlutterDesktopBinaryReply reply, void* user_data);
-// Answers a message delivered to a callback. Any thread; the answer is carried
-// over to the platform loop. Each handle is answered at most once.
+// Answers a message delivered to a callback; each handle at most once.
 FLUTTER_EXPORT void FlutterDesktopMessengerSendResponse(FlutterDesktopMessengerRef messenger,
                                                         const FlutterDesktopMessageResponseHandle* handle,
                                                         const uint8_t* data, size_t data_length);
 // Installs (or, with a null callback, removes) the handler of a channel.
-// Platform thread only; handlers run on the platform thread.
+// Handlers run on the platform thread.
 FLUTTER_EXPORT void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef messenger, const char* channel,
                                                        FlutterDesktopMessageCallback callback, void* user_data);
 
 FLUTTER_EXPORT FlutterDesktopMessengerRef FlutterDesktopPluginRegistrarGetMessenger(FlutterDesktopPluginRegistrarRef registrar);
 FLUTTER_EXPORT void FlutterDesktopPluginRegistrarSetDestructionHandler(FlutterDesktopPluginRegistrarRef registrar,
                                                                        FlutterDesktopOnPluginRegistrarDestroyed callback);
-
-// Stand-in additions, with no counterpart in Flutter's API.
-//
-// Starts serving the messenger on a Unix-domain stream socket at `path`
-// (mode 0600; a stale socket file there is replaced). 0 on success, else an
-// errno value. One socket per engine.
-FLUTTER_EXPORT int HalvixFlutterEngineListen(FlutterDesktopEngineRef engine, const char* path);
 
 #ifdef __cplusplus
 }  // extern "C"

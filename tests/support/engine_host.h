@@ -1,6 +1,7 @@
 #pragma once
-// An engine stand-in on its own platform thread, serving a socket in a
-// scratch folder: the host half of the messenger tests.
+// The engine stand-in, loaded from beside the test executable, with a
+// platform thread of its own and a messenger socket in a scratch folder: the
+// host half of the messenger tests and benchmarks.
 #include <future>
 #include <string>
 #include <thread>
@@ -9,7 +10,9 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 
-#include "platform/flutter_engine/engine_loop.h"
+#include "platform/flutter/engine_api.h"
+#include "platform/flutter_engine/asio_task_runner.h"
+#include "platform/flutter_engine/stand_in_loader.h"
 #include "tests/support/temp_dir.h"
 
 namespace halvix::test {
@@ -17,14 +20,18 @@ namespace halvix::test {
 class EngineHost {
  public:
   EngineHost() : socketPath_((dir_.path() / "messenger.sock").string()) {
+    standIn_.setPlatformTaskRunner(&runner_);
     FlutterDesktopEngineProperties properties{};
-    engine_ = HalvixFlutterEngineCreateOnLoop(&properties, &loop_);
-    listenError_ = HalvixFlutterEngineListen(engine_, socketPath_.c_str());
+    engine_ = api().FlutterDesktopEngineCreate(&properties);
+    listenError_ = standIn_.listen(engine_, socketPath_.c_str());
   }
   ~EngineHost() {
     if (engine_) destroyEngine();
     stopThread();
+    standIn_.setPlatformTaskRunner(nullptr);
   }
+
+  static const flutter::FlutterDesktopApi& api() { return flutter::EngineApi(); }
 
   // Starts the platform thread; set up handlers before, or through onLoop().
   void start() {
@@ -45,17 +52,21 @@ class EngineHost {
     done.get_future().wait();
   }
   void destroyEngine() {
-    onLoop([this] { FlutterDesktopEngineDestroy(engine_); });
+    onLoop([this] { api().FlutterDesktopEngineDestroy(engine_); });
     engine_ = nullptr;
   }
+  // Every task the engine posted still runs, so none is left unfreed.
   void stopThread() {
     work_.reset();
-    loop_.stop();
-    if (thread_.joinable()) thread_.join();
+    if (thread_.joinable())
+      thread_.join();
+    else
+      loop_.run();
   }
 
   FlutterDesktopEngineRef engine() const { return engine_; }
-  FlutterDesktopMessengerRef messenger() const { return FlutterDesktopEngineGetMessenger(engine_); }
+  FlutterDesktopMessengerRef messenger() const { return api().FlutterDesktopEngineGetMessenger(engine_); }
+  const flutter_engine::StandIn& standIn() const { return standIn_; }
   const std::string& socketPath() const { return socketPath_; }
   int listenError() const { return listenError_; }
   const TempDir& dir() const { return dir_; }
@@ -64,7 +75,9 @@ class EngineHost {
  private:
   TempDir dir_;
   std::string socketPath_;
+  flutter_engine::StandIn standIn_;
   boost::asio::io_context loop_{1};
+  HalvixFlutterTaskRunner runner_ = flutter_engine::asioTaskRunner(loop_);
   boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work_{loop_.get_executor()};
   FlutterDesktopEngineRef engine_ = nullptr;
   int listenError_ = 0;

@@ -1,0 +1,60 @@
+#pragma once
+// The engine library's functions as the client wrapper and its hosts reach
+// them: through one table, filled at the first engine call from the library
+// that the host's resolver loads. Nothing links against the engine, so the
+// host decides at run time which file it is.
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+
+#include "platform/dynamic_library.h"
+#include "platform/flutter_api/flutter_windows.h"
+
+// Every engine function in the table, by its exported name.
+#define HALVIX_FLUTTER_DESKTOP_FUNCTIONS(X)       \
+  X(FlutterDesktopEngineCreate)                   \
+  X(FlutterDesktopEngineDestroy)                  \
+  X(FlutterDesktopEngineGetPluginRegistrar)       \
+  X(FlutterDesktopEngineGetMessenger)             \
+  X(FlutterDesktopMessengerSend)                  \
+  X(FlutterDesktopMessengerSendWithReply)         \
+  X(FlutterDesktopMessengerSendResponse)          \
+  X(FlutterDesktopMessengerSetCallback)           \
+  X(FlutterDesktopPluginRegistrarGetMessenger)    \
+  X(FlutterDesktopPluginRegistrarSetDestructionHandler)
+
+namespace flutter {
+
+// One pointer per engine function, named like the function.
+struct FlutterDesktopApi {
+#define HALVIX_FLUTTER_DESKTOP_ENTRY(name) decltype(&::name) name = nullptr;
+  HALVIX_FLUTTER_DESKTOP_FUNCTIONS(HALVIX_FLUTTER_DESKTOP_ENTRY)
+#undef HALVIX_FLUTTER_DESKTOP_ENTRY
+};
+
+// The engine library could not be loaded, or lacks a function.
+class EngineLoadError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Finds and loads the engine library; a closed result says why in error().
+using EngineLibraryResolver = std::function<halvix::platform::DynamicLibrary()>;
+
+// Installs the resolver that the first engine call uses. Until the table is
+// filled a later resolver replaces an earlier one; afterwards nothing changes.
+void SetEngineLibraryResolver(EngineLibraryResolver resolver);
+
+// The table. The first call loads the library through the resolver and looks
+// up every function; the library then stays loaded for the rest of the
+// process. Throws EngineLoadError when no resolver is installed, the library
+// does not load or a function is missing; the next call tries again. Any
+// thread; the resolver runs under a lock and must not call back in here.
+const FlutterDesktopApi& EngineApi();
+
+// For tools and tests: installs a resolver that loads the library at `path`
+// and fills the table now. Throws EngineLoadError as above, or when the table
+// already comes from another file.
+void UseEngineLibrary(const std::filesystem::path& path);
+
+}  // namespace flutter
