@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs the whole test suite twice: once
 # in an optimised build and once under AddressSanitizer and
-# UndefinedBehaviorSanitizer. Then the fuzz targets get a short smoke run.
-# Exits non-zero on any failure.
+# UndefinedBehaviorSanitizer. The suites whose code hands work between
+# threads run again under ThreadSanitizer. Then the fuzz targets get a short
+# smoke run. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,6 +24,16 @@ echo "== tests (sanitizers)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+# Threads meet in the SDK (platform thread and worker), the engine stand-in
+# (platform thread and socket thread), the plugin and the socket layer.
+tsan_suites=(test_sdk test_sdk_plugin test_flutter_engine test_zsocket_sockets test_platform)
+echo "== build (ThreadSanitizer)"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVIX_SANITIZE=thread -DHALVIX_BENCH=OFF
+cmake --build build-tsan -j"$jobs" --target "${tsan_suites[@]}" corvel-lua
+echo "== tests (ThreadSanitizer)"
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build-tsan --output-on-failure -j"$jobs" -L "^($(IFS='|'; echo "${tsan_suites[*]}"))\$"
 
 echo "== fuzz smoke"
 bash scripts/fuzz.sh 15

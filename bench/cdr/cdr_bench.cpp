@@ -9,6 +9,7 @@
 #include <benchmark/benchmark.h>
 
 #include "sdk/corvel_native_impl.h"
+#include "tests/support/lua_fixture.h"
 
 namespace {
 
@@ -78,12 +79,10 @@ bench = {
 
 struct State {
   State() {
-    lua = std::make_unique<halvix::sdk::CorvelNativeImpl>(10);
-    halvix::sdk::StateOptions options;
-    options.hotDev = false;
-    options.installLoader = false;
-    if (auto failure = lua->prepareState(options)) {
-      std::fprintf(stderr, "state: %s\n", failure->c_str());
+    std::string failure;
+    lua = halvix::test::makeHostState(&failure);
+    if (!lua) {
+      std::fprintf(stderr, "state: %s\n", failure.c_str());
       std::abort();
     }
     lua_State* L = lua->state();

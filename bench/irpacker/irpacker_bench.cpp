@@ -7,6 +7,7 @@
 #include <lua.hpp>
 
 #include "sdk/corvel_native_impl.h"
+#include "tests/support/lua_fixture.h"
 
 namespace {
 
@@ -31,10 +32,8 @@ constexpr const char* kSetup = R"LUA(
 
 class State {
  public:
-  State() : lua_(std::make_unique<halvix::sdk::CorvelNativeImpl>(100)) {
-    halvix::sdk::StateOptions options;
-    options.installLoader = false;
-    if (lua_->prepareState(options) || !lua_->doString(kSetup)) std::abort();
+  State() : lua_(halvix::test::makeHostState(nullptr, 100)) {
+    if (!lua_ || !lua_->doString(kSetup)) std::abort();
   }
   lua_State* L() const { return lua_->state(); }
 

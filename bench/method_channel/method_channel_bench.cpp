@@ -14,6 +14,7 @@
 #include "sdk/flutter_lib_corvel_plugin.h"
 #include "sdk/globals.h"
 #include "tests/support/engine_host.h"
+#include "tests/support/hot_dev_app.h"
 
 namespace {
 
@@ -40,8 +41,7 @@ class Host {
  public:
   Host() {
     halvix::sdk::setHotDevMode(true);
-    host_.dir().write("workspace/xcorvel/corvel/windowsProj/windows_lib_corvel/.keep", "");
-    host_.dir().write("workspace/xcorvel/corvel/luaProj/project/corvelBase/preload.lua", kApp);
+    halvix::test::writeHotDevTree(host_.dir(), kApp);
     halvix::sdk::SdkDirectories directories;
     directories.driveRoot = host_.dir().path().string();
     halvix::sdk::registerSdkPlugin(

@@ -18,6 +18,7 @@
 #include <benchmark/benchmark.h>
 
 #include "sdk/corvel_native_impl.h"
+#include "tests/support/lua_fixture.h"
 #include "tests/support/lua_loopback.h"
 
 namespace {
@@ -110,12 +111,10 @@ bench = {
 
 struct State {
   State() {
-    lua = std::make_unique<halvix::sdk::CorvelNativeImpl>(10);
-    halvix::sdk::StateOptions options;
-    options.hotDev = false;
-    options.installLoader = false;
-    if (auto failure = lua->prepareState(options)) {
-      std::fprintf(stderr, "state: %s\n", failure->c_str());
+    std::string failure;
+    lua = halvix::test::makeHostState(&failure);
+    if (!lua) {
+      std::fprintf(stderr, "state: %s\n", failure.c_str());
       std::abort();
     }
     lua_State* L = lua->state();

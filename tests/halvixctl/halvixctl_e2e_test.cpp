@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/hot_dev_app.h"
 #include "tests/support/temp_dir.h"
 
 extern char** environ;
@@ -66,8 +67,7 @@ Outcome runProgram(const std::vector<std::string>& args, const halvix::test::Tem
 class HalvixctlTest : public testing::Test {
  protected:
   void SetUp() override {
-    app.write("workspace/xcorvel/corvel/windowsProj/windows_lib_corvel/.keep", "");
-    app.write("workspace/xcorvel/corvel/luaProj/project/corvelBase/preload.lua",
+    writeHotDevTree(app,
               "local M = {}\n"
               "function M.initLuaApp() end\n"
               "function M.onTick() end\n"

@@ -15,6 +15,7 @@
 #include "sdk/flutter_lib_corvel_plugin.h"
 #include "sdk/globals.h"
 #include "tests/support/engine_host.h"
+#include "tests/support/hot_dev_app.h"
 
 namespace halvix::test {
 
@@ -31,8 +32,6 @@ end
 return M
 )";
 
-inline constexpr const char* kAppDir = "workspace/xcorvel/corvel/luaProj/project/corvelBase";
-
 struct Reply {
   enum Kind { kSuccess, kError, kNotImplemented, kNone } kind = kNone;
   flutter::EncodableValue value;
@@ -45,8 +44,7 @@ class PluginFixture : public testing::Test {
   void SetUp() override {
     ASSERT_EQ(host.listenError(), 0);
     sdk::setHotDevMode(false);
-    host.dir().write("workspace/xcorvel/corvel/windowsProj/windows_lib_corvel/.keep", "");
-    host.dir().write(std::string(kAppDir) + "/preload.lua", kTestApp);
+    writeHotDevTree(host.dir(), kTestApp);
     sdk::SdkDirectories directories;
     directories.driveRoot = host.dir().path().string();
     directories.currentDir = host.dir().path().string();

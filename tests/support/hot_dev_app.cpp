@@ -14,10 +14,12 @@ function M.forwardPlateCall(cb, packed) cb(packed) end
 return M
 )LUA";
 
-HotDevApp::HotDevApp(const std::string& preloadSource) {
-  std::filesystem::create_directories(dir_.path() / sdk::kHotDevProjectDir);
-  dir_.write(std::string(sdk::kHotDevAppDir) + "/" + sdk::kEntryFile, preloadSource);
+void writeHotDevTree(const TempDir& root, const std::string& preloadSource) {
+  std::filesystem::create_directories(root.path() / sdk::kHotDevProjectDir);
+  root.write(std::string(sdk::kHotDevAppDir) + "/" + sdk::kEntryFile, preloadSource);
 }
+
+HotDevApp::HotDevApp(const std::string& preloadSource) { writeHotDevTree(dir_, preloadSource); }
 
 std::string HotDevApp::appRoot() const { return (dir_.path() / sdk::kHotDevAppDir).string(); }
 

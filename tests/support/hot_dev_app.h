@@ -14,8 +14,11 @@
 
 namespace halvix::test {
 
-// Writes `preloadSource` as preload.lua where hot-development mode looks for
-// the application below the scratch tree.
+// Lays out a developer tree below `root`: `preloadSource` as preload.lua
+// where hot-development mode looks for the application.
+void writeHotDevTree(const TempDir& root, const std::string& preloadSource);
+
+// A developer tree in a scratch folder of its own.
 class HotDevApp {
  public:
   explicit HotDevApp(const std::string& preloadSource);

@@ -33,13 +33,22 @@ function deepeq(a, b)
 end
 )LUA";
 
-void LuaFixture::SetUp() {
-  lua_ = std::make_unique<sdk::CorvelNativeImpl>(10);
+std::unique_ptr<sdk::CorvelNativeImpl> makeHostState(std::string* failure, int logLevel) {
+  auto lua = std::make_unique<sdk::CorvelNativeImpl>(logLevel);
   sdk::StateOptions options;
   options.hotDev = false;
   options.installLoader = false;
-  auto failure = lua_->prepareState(options);
-  ASSERT_FALSE(failure.has_value()) << *failure;
+  if (auto why = lua->prepareState(options)) {
+    if (failure) *failure = *why;
+    return nullptr;
+  }
+  return lua;
+}
+
+void LuaFixture::SetUp() {
+  std::string failure;
+  lua_ = makeHostState(&failure);
+  ASSERT_TRUE(lua_) << failure;
   ASSERT_TRUE(lua_->doString(kLuaTestHelpers));
 }
 

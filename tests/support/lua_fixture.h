@@ -12,6 +12,10 @@
 
 namespace halvix::test {
 
+// A Lua state built as the SDK worker builds it, without an application or
+// bundle loader. Null when the build failed, with the reason in `failure`.
+std::unique_ptr<sdk::CorvelNativeImpl> makeHostState(std::string* failure = nullptr, int logLevel = 10);
+
 class LuaFixture : public ::testing::Test {
  protected:
   void SetUp() override;
