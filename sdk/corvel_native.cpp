@@ -1,8 +1,8 @@
 #include "sdk/corvel_native.h"
 
-#include <cstdio>
 #include <utility>
 
+#include "platform/readable_file.h"
 #include "sdk/activation.h"
 #include "sdk/app_paths.h"
 #include "sdk/globals.h"
@@ -31,11 +31,7 @@ std::string CorvelNative::applicationRoot() const {
 }
 
 bool CorvelNative::checkAssets() const {
-  std::string path = applicationRoot() + "/" + (hotDevMode() ? kEntryFile : kDefaultBundleName);
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return false;
-  std::fclose(file);
-  return true;
+  return platform::isReadableFile(applicationRoot() + "/" + (hotDevMode() ? kEntryFile : kDefaultBundleName));
 }
 
 void CorvelNative::initSDK(ResultCallback done, int logLevel, std::string lsdName) {

@@ -27,6 +27,10 @@ struct DeflateOutcome {
 
 DeflateOutcome deflateAll(const char* data, std::size_t size, const DeflateParams& params, std::string& out);
 
+// What one-shot inflation may produce at most: a small corrupt or hostile
+// stream must not exhaust memory (1.5 MB of zeros inflate to 1.5 GiB).
+inline constexpr std::size_t kMaxInflatedBytes = std::size_t{64} << 20;
+
 enum class InflateStatus {
   Ok,           // one whole stream; bytes after its end are ignored
   InitFailed,   // inflateInit2 refused the window setting

@@ -7,14 +7,12 @@
 
 #include "modules/common/lua_conv.h"
 #include "modules/common/zlib_oneshot.h"
-#include "modules/lzlib/lzlib_limits.h"
 #include "modules/lzlib/lzlib_stream.h"
 #include "modules/registration.h"
 
 namespace halvix::modules {
 namespace {
 
-using lzlib::kMaxInflated;
 
 int zlibVersion_(lua_State* L) {
   lua_pushstring(L, zlibVersion());
@@ -48,10 +46,10 @@ bool deflateAll(std::string_view in, const zlib_oneshot::DeflateParams& p, std::
   return false;
 }
 
-// One-shot inflate with the output capped at kMaxInflated.
+// One-shot inflate with the output capped at zlib_oneshot::kMaxInflatedBytes.
 bool inflateAll(std::string_view in, int windowBits, std::string& out, std::string& err) {
   using zlib_oneshot::InflateStatus;
-  const zlib_oneshot::InflateOutcome o = zlib_oneshot::inflateAll(in.data(), in.size(), windowBits, kMaxInflated, out);
+  const zlib_oneshot::InflateOutcome o = zlib_oneshot::inflateAll(in.data(), in.size(), windowBits, zlib_oneshot::kMaxInflatedBytes, out);
   switch (o.status) {
     case InflateStatus::Ok: return true;
     case InflateStatus::Truncated: err = "truncated stream"; break;

@@ -6,7 +6,7 @@
 
 #include <zlib.h>
 
-#include "modules/lzlib/lzlib_limits.h"
+#include "modules/common/zlib_oneshot.h"
 
 namespace halvix::modules::lzlib {
 namespace {
@@ -210,7 +210,7 @@ bool inflateMore(lua_State* L, Stream* s) {
     }
     const std::size_t produced = kOutChunk - s->zs.avail_out;
     if (produced > 0) {
-      if (s->pending.size() + produced > kMaxInflated) {
+      if (s->pending.size() + produced > zlib_oneshot::kMaxInflatedBytes) {
         return luaL_error(L, "inflate failed: inflated data too large"), false;
       }
       s->pending.append(reinterpret_cast<const char*>(s->out), produced);
@@ -253,8 +253,8 @@ bool readLine(lua_State* L, Stream* s) {
 
 bool readCount(lua_State* L, Stream* s, lua_Number wanted) {
   const std::size_t n = wanted <= 0 ? 0
-                        : wanted >= static_cast<lua_Number>(kMaxInflated)
-                            ? kMaxInflated
+                        : wanted >= static_cast<lua_Number>(zlib_oneshot::kMaxInflatedBytes)
+                            ? zlib_oneshot::kMaxInflatedBytes
                             : static_cast<std::size_t>(wanted);
   while (s->pending.size() < (n == 0 ? 1 : n) && inflateMore(L, s)) {
   }

@@ -216,11 +216,15 @@ bool Reader::tableBody(int depth) {
   const std::size_t used = varint::get32(p_, end_, count);
   if (used == 0) return false;
   p_ += used;
-  // Every pair takes at least two bytes; a larger count cannot be complete.
-  if (count > static_cast<std::size_t>(end_ - p_) / 2 || !lua_checkstack(L_, 4)) return false;
+  if (!lua_checkstack(L_, 4)) return false;
+  // The pairs are read as the count says, so that a body cut short fails (or
+  // raises, or prints) at the element where it breaks. Only the presizing
+  // trusts no more pairs than the bytes left could hold, two bytes a pair.
+  const std::size_t room = static_cast<std::size_t>(end_ - p_) / 2;
+  const std::size_t likely = count < room ? count : room;
   // A body whose first key is 1 is most likely an array.
-  const bool array = count > 0 && p_[0] == kTagInt32 && p_[1] == 0x02;
-  const int presize = static_cast<int>(count < kMaxPresize ? count : kMaxPresize);
+  const bool array = likely > 0 && p_[0] == kTagInt32 && p_[1] == 0x02;
+  const int presize = static_cast<int>(likely < kMaxPresize ? likely : kMaxPresize);
   // LuaJIT's array part starts at index 0, so n array slots hold keys 1 to n - 1.
   lua_createtable(L_, array ? presize + 1 : 0, array ? 0 : presize);
   for (std::uint32_t i = 0; i < count; ++i) {

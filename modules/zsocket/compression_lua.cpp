@@ -56,12 +56,14 @@ int zdecompress(lua_State* L) {
   const ByteRange range = checkByteRange(L, 1);
   if (range.size == 0) return pushFailure(L, "decompress args error");
   std::string out;
-  switch (zlib_oneshot::inflateAll(range.data, range.size, windowBits, kMaxLuaString, out).status) {
+  switch (zlib_oneshot::inflateAll(range.data, range.size, windowBits, zlib_oneshot::kMaxInflatedBytes, out).status) {
     case zlib_oneshot::InflateStatus::Ok:
       lua_pushlstring(L, out.data(), out.size());
       return 1;
     case zlib_oneshot::InflateStatus::InitFailed:
       return pushFailure(L, "failed to initialize zstream structures");
+    case zlib_oneshot::InflateStatus::TooLarge:
+      return pushFailure(L, "inflated data too large");
     default:
       return pushFailure(L, "failed to process zlib stream");
   }

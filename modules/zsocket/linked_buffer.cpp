@@ -187,22 +187,22 @@ LinkedBuffer::Outcome LinkedBuffer::write(int fd, const char* bytes, std::size_t
 }
 
 LinkedBuffer::Outcome LinkedBuffer::readFrom(int fd, long long limit) {
+  std::size_t left = limit > 0 && static_cast<unsigned long long>(limit) < kReadMaxBytes
+                         ? static_cast<std::size_t>(limit)
+                         : kReadMaxBytes;
   std::size_t total = 0;
   for (;;) {
     if (!tail_ || tail_->end == chunkSize_) {
       if (!newTailChunk()) return {Status::Error, total, ENOMEM};
     }
-    std::size_t room = chunkSize_ - tail_->end;
-    if (limit > 0) room = std::min(room, static_cast<std::size_t>(limit));
+    const std::size_t room = std::min(chunkSize_ - tail_->end, left);
     const platform::SocketOutcome r = platform::socketRecv(fd, tail_->data() + tail_->end, room);
     if (r.done()) {
       tail_->end += r.count;
       length_ += r.count;
       total += r.count;
-      if (limit > 0) {
-        limit -= static_cast<long long>(r.count);
-        if (limit == 0) return {Status::Done, total};
-      }
+      left -= r.count;
+      if (left == 0) return {Status::Done, total};
       continue;
     }
     if (r.status == platform::SocketStatus::WouldBlock && total > 0) return {Status::Done, total};

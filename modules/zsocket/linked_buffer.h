@@ -12,6 +12,10 @@ class LinkedBuffer {
   // One flush hands at most this many chunks / about this many bytes over.
   static constexpr std::size_t kFlushMaxChunks = 16;
   static constexpr std::size_t kFlushMaxBytes = 131072;
+  // One read takes at most this much, whatever the limit: a peer that sends
+  // as fast as the application drains must neither keep the worker in one
+  // call nor grow the queue without bound between two calls.
+  static constexpr std::size_t kReadMaxBytes = 1 << 20;
 
   explicit LinkedBuffer(std::size_t chunkSize) : chunkSize_(chunkSize) {}
   ~LinkedBuffer() { reset(); }
@@ -48,8 +52,8 @@ class LinkedBuffer {
   // rest. Done when nothing is queued afterwards.
   Outcome write(int fd, const char* bytes, std::size_t n);
   // Receives into the tail until `limit` bytes arrived (limit < 0: until the
-  // socket would block). Done with count, or Pending (would block, nothing
-  // received), Closed or Error.
+  // socket would block), kReadMaxBytes at most. Done with count, or Pending
+  // (would block, nothing received), Closed or Error.
   Outcome readFrom(int fd, long long limit);
 
  private:

@@ -82,17 +82,16 @@ function PackFile.read(f)
   local data = ""
   if size > 0 then
     local left = bytesLeft(f)
-    if left == 0 then
-      ErrPrint("Not enough header byte to read, size is " .. size, 0)
-      error("Not enough header byte to read, size is " .. size .. ", got 0", 0)
-    end
+    -- A file that ends right after the length is an error of its own, not
+    -- a short header.
+    if left == 0 then error("Not enough header byte to read, size is " .. size .. ", got 0", 0) end
     if left < size then
-      ErrPrint("Not enough header byte to read, size is " .. size, left)
+      ErrPrint("Not enough header byte to read, size is ", size, left)
       return nil
     end
     data = f:read(size)
     if data == nil or #data < size then
-      ErrPrint("Not enough header byte to read, size is " .. size, data and #data or 0)
+      ErrPrint("Not enough header byte to read, size is ", size, data and #data or 0)
       return nil
     end
   end
@@ -166,20 +165,16 @@ function LuaLib:readFromFile(f)
   return true
 end
 
-local function entryText(entry)
-  return "{" .. tostring(entry.offset) .. "," .. tostring(entry.size) .. "}"
-end
-
 function LuaLib:readMod(f, name)
   local info = self._libInfo
   if info == nil or name == nil then return nil end
   local entry = info.modList[name]
   if entry == nil then return nil end
 
-  local pos = isCount(entry.offset) and info.readBaseOffset + entry.offset or nil
-  local at = pos and f:seek("set", pos)
-  if at == nil or at ~= pos then
-    ErrPrint("set to offset failed:", pos or entry.offset, entryText(entry), name)
+  local pos = type(entry.offset) == "number" and info.readBaseOffset + entry.offset or entry.offset
+  local at = isCount(pos) and f:seek("set", pos)
+  if not at or at ~= pos then
+    ErrPrint("set to offset failed:", pos, entry, name)
     return nil
   end
 
@@ -200,12 +195,9 @@ function LuaLib:readMod(f, name)
     return nil
   end
 
-  local ok, code = pcall(PackFile.decompressBuffer, data)
-  if not ok then
-    ErrPrint("Decode module failed:", name, code)
-    return nil
-  end
-  return code
+  -- A module that does not decode raises the zlib module's error, which
+  -- require passes on: it must not fall through to a same-named file on disk.
+  return PackFile.decompressBuffer(data)
 end
 
 function LuaLib:description()
@@ -280,8 +272,10 @@ end
 ---------------------------------------------------------------------------
 local kPackModes = { b64 = true, compile_bytecode = true, compile_loadstring = true }
 
--- Decoded module bytes to a function, or nil and the reason.
-function M._bin2LuaBlock(bytes, chunkName)
+-- Decoded module bytes to a function, or nil and the reason. Compiled with
+-- loadstring's own chunk name, which application code may match in error
+-- texts and debug.getinfo.
+function M._bin2LuaBlock(bytes)
   assert(kPackModes[LuaPackMode], "bad LuaPackMode: " .. tostring(LuaPackMode))
   local failText = "Lua block from compile string failed."
   local code = bytes
@@ -291,7 +285,7 @@ function M._bin2LuaBlock(bytes, chunkName)
   end
   local fn, err
   if type(code) == "string" then
-    fn, err = loadstring(code, chunkName)
+    fn, err = loadstring(code)
   else
     err = "not a string"
   end
@@ -314,7 +308,7 @@ function M.setupLoader(loader)
     local code = loader:readMod(fileName)
     DbgPrint("conv require():", f, "==>", fileName, type(code))
     if code == nil then return end
-    local fn, err = M._bin2LuaBlock(code, "@" .. fileName)
+    local fn, err = M._bin2LuaBlock(code)
     if fn then return fn end
     ErrPrint("require() failed : file ", f, fileName, fn, err)
   end
@@ -332,9 +326,9 @@ function M.setupLoader(loader)
     local code = loader:readMod(name)
     DbgPrint("conv loadfile():", f, "==>", name, type(code))
     if code == nil then return end
-    local fn, err = M._bin2LuaBlock(code, "@" .. tostring(name))
+    local fn, err = M._bin2LuaBlock(code)
     if fn then return fn end
-    ErrPrint("loadfile() failed : file ", f, name, err)
+    ErrPrint("loadfile() failed : file ", f, name, fn, err)
   end
 end
 

@@ -134,11 +134,32 @@ TEST_F(LoaderTest, GlobalPrintersAreUsedWhenPresentAtLoad) {
   ASSERT_LUA("ErrPrint = function(...) SEEN = table.concat({ ... }, '|') end DbgPrint = function() end");
   ASSERT_TRUE(lua_->luaPreloadModules());
   EXPECT_LUA(R"(
-    writeBundle('ls.lsd', block{ mods = { { 'bad.lua', raw = 'xx' } } })
+    writeBundle('ls.lsd', block{ mods = { { 'bad.lua', 'return +' } } })
     setup('ls.lsd')
     eq(pcall(require, 'bad'), false)
-    assert(SEEN and SEEN:find('Decode module failed:|bad.lua|', 1, true), tostring(SEEN))
+    assert(SEEN and SEEN:find('require() failed : file |bad|bad.lua', 1, true), tostring(SEEN))
   )");
+}
+
+TEST_F(LoaderTest, ModulesCarryLoadstringsChunkNamesAndDecodeErrorsReachRequire) {
+  dir_.write("src/scrambled.lua", "return 'the disk copy'");
+  std::string out = printed(R"LUA(
+    writeBundle('ls.lsd', block{ mods = {
+      { 'where.lua', 'return debug.getinfo(1, "S").source' },
+      { 'boom.lua', 'error("boom")' },
+      { 'broken.lua', 'return +' },
+      { 'scrambled.lua', raw = 'garbage!' },
+    } })
+    setup('ls.lsd')
+    package.path = DIR .. '/src/?.lua;' .. package.path
+    eq(require('where'), 'return debug.getinfo(1, "S").source')
+    local ok, err = pcall(require, 'boom')
+    assert(not ok and err:find('[string "error("boom")"]:1: boom', 1, true), err)
+    ok, err = pcall(require, 'scrambled')
+    assert(not ok and err:find('decompress failed', 1, true), 'the disk copy must not load: ' .. tostring(err))
+    eq(select('#', loadfile('broken.lua')), 0)
+  )LUA");
+  EXPECT_NE(out.find("luaPrint:loadfile() failed : file ,broken.lua,broken.lua,nil,"), std::string::npos) << out;
 }
 
 TEST_F(LoaderTest, LoadfileReadsTheBundle) {

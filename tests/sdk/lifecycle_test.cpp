@@ -152,6 +152,48 @@ long residentKiB() {
   return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
+TEST_F(LifecycleTest, AssetCheckWantsAFileThatCanBeRead) {
+  struct Case {
+    bool hotDev;
+    const char* folder;  // created where the entry file should be
+  };
+  for (const Case& c : {Case{true, "workspace/xcorvel/corvel/luaProj/project/corvelBase/preload.lua"},
+                        Case{false, "lsd/ls.lsd"}}) {
+    SCOPED_TRACE(c.folder);
+    sdk::setHotDevMode(c.hotDev);
+    TempDir dir;
+    std::filesystem::create_directories(dir.path() / "workspace/xcorvel/corvel/windowsProj/windows_lib_corvel");
+    std::filesystem::create_directories(dir.path() / c.folder);
+    CorvelNative native(sdk::SdkDirectories{dir.path().string(), dir.path().string()});
+    EXPECT_FALSE(native.checkAssets());
+    Collector results;
+    native.initSDK(recordResult(results), 10, "");
+    EXPECT_EQ(results.items(), std::vector<std::string>{"false:" + std::string(sdk::kCheckAssetsFailed)});
+  }
+}
+
+TEST_F(LifecycleTest, AfterAFailedStartNothingPilesUp) {
+  sdk::setHotDevMode(false);
+  TempDir dir;
+  dir.write("lsd/ls.lsd", std::string("\x00\x00\x00\x05garbage", 11));
+  CorvelNative native(sdk::SdkDirectories{dir.path().string(), "/"});
+  Collector results;
+  native.initSDK(recordResult(results), 10, "");
+  ASSERT_TRUE(results.waitFor(1));
+  ASSERT_EQ(results.items().front(), "false:initSDK failed: setup loader failed.");
+  // Give the worker time to return: only then is nothing left to run tasks.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  long before = residentKiB();
+  for (int i = 0; i < 300000; ++i) {
+    native.stopLooper(nullptr);
+    native.forwardPlateCall([](const std::vector<std::string>&) {}, std::string(64, 'x'));
+  }
+  // Queued for a loop that never runs, 600,000 tasks would hold well over
+  // 60 MiB.
+  EXPECT_LT(residentKiB() - before, 16 * 1024);
+  EXPECT_EQ(native.livePendingCalls(), 0u);
+}
+
 TEST_F(LifecycleTest, TwoHundredActivationsLeaveNoThreadsOrMemoryBehind) {
   HotDevApp app(kEchoApp);
   CorvelNative native(app.directories());

@@ -70,6 +70,13 @@ TEST_F(CdrValues, ReaderExamplesAndDiagnostics) {
   EXPECT_EQ("unknow dict string 19:3:5", printed("assert(select('#', z.cdr_rd_var(unhex('1305'), 1, {})) == 0)"));
   EXPECT_EQ("unknow var type 42", printed("assert(select('#', z.cdr_rd_var(unhex('2a'))) == 0)"));
   EXPECT_EQ("unknow var type 0", printed("assert(select('#', z.cdr_rd_table(unhex('01 04 02 00'))) == 0)"));
+  // A pair count beyond what the bytes left could hold is read as written:
+  // the element where the input breaks decides, also when nested.
+  EXPECT_LUA("checkerror('table index is nil', z.cdr_rd_table, '\\2\\1\\1')");
+  EXPECT_EQ("unknow var type 42", printed("assert(select('#', z.cdr_rd_table('\\5\\42')) == 0)"));
+  EXPECT_EQ("no dict 19:0", printed("assert(select('#', z.cdr_rd_table('\\3\\19\\1\\1')) == 0)"));
+  EXPECT_EQ("unknow var type 42", printed("assert(select('#', z.cdr_rd_var('\\18\\5\\42')) == 0)"));
+  EXPECT_LUA("assert(select('#', z.cdr_rd_table(unhex('ffffffff0f 0402 0402'))) == 0)");
 }
 
 TEST_F(CdrValues, MalformedInputReturnsNothing) {

@@ -187,6 +187,32 @@ TEST(LinkedBufferCore, ReadStopsAtLimitAndKeepsBytesOnClose) {
   EXPECT_EQ(data, contents(in));
 }
 
+TEST(LinkedBufferCore, OneReadTakesAtMostItsBound) {
+  SocketPair p;
+  ASSERT_TRUE(p.ok());
+  // Room for three times the bound in flight, so that an unbounded read
+  // would take it all in one call. Raising the limits needs privilege.
+  const int size = 8 << 20;
+  if (::setsockopt(p.a(), SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size) != 0 ||
+      ::setsockopt(p.b(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+    GTEST_SKIP() << "cannot raise socket buffer sizes: " << std::strerror(errno);
+  const std::string data = pattern(3 * LinkedBuffer::kReadMaxBytes, 9);
+  std::size_t sent = 0;
+  while (sent < data.size()) {
+    ssize_t n = ::send(p.a(), data.data() + sent, data.size() - sent, MSG_DONTWAIT);
+    ASSERT_GT(n, 0) << std::strerror(errno);
+    sent += static_cast<std::size_t>(n);
+  }
+  LinkedBuffer in(LinkedBuffer::kDefaultChunkSize);
+  for (long long limit : {-1LL, 0x7fffffffLL, 100LL}) {
+    auto r = in.readFrom(p.b(), limit);
+    EXPECT_EQ(Status::Done, r.status);
+    EXPECT_EQ(r.count, limit == 100 ? 100u : LinkedBuffer::kReadMaxBytes) << limit;
+  }
+  while (in.length() < data.size()) ASSERT_EQ(Status::Done, in.readFrom(p.b(), -1).status);
+  EXPECT_EQ(data, contents(in));
+}
+
 TEST(LinkedBufferCore, HugeChunkSizeFailsCleanly) {
   LinkedBuffer b(SIZE_MAX - 4);
   EXPECT_FALSE(b.append("a", 1));

@@ -75,6 +75,8 @@ TEST_F(Compression, ArgumentAndStreamFailuresAreResults) {
     eq(zsocket.decompress(z .. 'trailing garbage'), bytes(50000))
     -- a preset dictionary is not supported: a clean failure
     fails('failed to process zlib stream', zsocket.decompress(unhex('78bb 0000 0001 4b0100 0000')))
+    -- Output is capped at 64 MiB, like the zlib module's one-shot calls.
+    fails('inflated data too large', zsocket.decompress(zsocket.compress(string.rep('\0', 64 * 1024 * 1024 + 1))))
   )LUA");
 }
 
