@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <fstream>
+#include <string>
 
 namespace halvix::platform {
 
@@ -10,6 +12,14 @@ std::atomic<bool> g_consolePresent{false};
 }
 
 void setConsolePresent(bool present) { g_consolePresent.store(present, std::memory_order_relaxed); }
+
+bool debuggerAttached() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("TracerPid:", 0) == 0) return std::stol(line.substr(10)) != 0;
+  }
+  return false;
+}
 
 bool consolePresent() { return g_consolePresent.load(std::memory_order_relaxed); }
 

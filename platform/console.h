@@ -8,6 +8,9 @@
 namespace halvix::platform {
 
 void setConsolePresent(bool present);
+// Whether a debugger is attached to the process (IsDebuggerPresent; here a
+// tracer named in /proc/self/status).
+bool debuggerAttached();
 bool consolePresent();
 
 // Writes the bytes whole, or nothing when no console exists.

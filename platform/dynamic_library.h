@@ -4,6 +4,7 @@
 // engine library and the Chroma Connect library are both reached this way.
 #include <filesystem>
 #include <string>
+#include <utility>
 
 namespace halvix::platform {
 
@@ -24,6 +25,13 @@ class DynamicLibrary {
   static DynamicLibrary open(const std::string& name);
   // Exactly the file at `path` (a relative path counts from the current folder).
   static DynamicLibrary openPath(const std::filesystem::path& path);
+  // A closed library whose error() is `reason`: for loaders that tried
+  // several files and report them together.
+  static DynamicLibrary failure(std::string reason) {
+    DynamicLibrary library;
+    library.error_ = std::move(reason);
+    return library;
+  }
 
   bool isOpen() const { return handle_ != nullptr; }
   explicit operator bool() const { return isOpen(); }

@@ -1,9 +1,12 @@
 #pragma once
-// Start-up of the system's socket library (WSAStartup on Windows). POSIX
-// sockets need none; the call stays so that the registration order is kept.
-
+// Start-up and clean-up of the system's socket library (WSAStartup and
+// WSACleanup on Windows). POSIX sockets need no start-up; here the call
+// checks that the process can open a socket at all, so that a process that
+// cannot (no descriptors left, say) fails where the original would.
 namespace halvix::platform {
 
-bool socketsStartup();
+// 0 when sockets can be used, else the system's error number.
+int socketsStartup();
+void socketsCleanup();
 
 }  // namespace halvix::platform

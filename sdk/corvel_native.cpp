@@ -19,6 +19,8 @@ std::string withoutTrailingSlash(std::string path) {
 
 }  // namespace
 
+int abandonedSdkWorkers() { return Activation::abandonedWorkersRunning(); }
+
 CorvelNative::CorvelNative(SdkDirectories directories)
     : directories_(std::move(directories)), tickDeadline_(std::chrono::steady_clock::now() + kTickPeriod) {}
 

@@ -77,4 +77,9 @@ class CorvelNative {
   std::size_t sweepAt_ = 64;
 };
 
+// Workers of ended activations that are still stuck in Lua, process-wide. A
+// process that exits with one still running must leave without running
+// static destructors under it (fflush, then _exit).
+int abandonedSdkWorkers();
+
 }  // namespace halvix::sdk

@@ -152,7 +152,7 @@ int registerNativeModules(lua_State* L) {
         runChunk(L, row.chunk);
         break;
       case How::SocketStartup:
-        if (!platform::socketsStartup()) return luaL_error(L, "unable to initialize library");
+        if (platform::socketsStartup() != 0) return luaL_error(L, "unable to initialize library");
         break;
       case How::Print:
         lua_pushcfunction(L, luaPrint);

@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <mutex>
 
-#include "sdk/activation.h"
 #include "sdk/app_paths.h"
 #include "sdk/corvel_native.h"
 #include "sdk/globals.h"
@@ -133,7 +132,7 @@ int runActivation(const ActivationRun& run) {
     ok = outcome->reported && outcome->ok;
   }
   const int status = signal ? 128 + signal : (ok ? 0 : 1);
-  if (sdk::Activation::abandonedWorkersRunning() > 0) {
+  if (sdk::abandonedSdkWorkers() > 0) {
     // The abandoned worker still uses the process: leave without running
     // destructors under it.
     std::fflush(nullptr);
