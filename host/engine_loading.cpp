@@ -26,7 +26,7 @@ platform::DynamicLibrary loadEngineLibrary() {
   platform::DynamicLibrary engine = platform::DynamicLibrary::open(kEngineLibraryName);
   if (engine) return engine;
   // A closed library carries the reason; the wrapper reports it.
-  return platform::DynamicLibrary::failure(std::string(kShippedEngineName) + " (" + shippedFailure + ") nor " +
+  return platform::DynamicLibrary::failed(std::string(kShippedEngineName) + " (" + shippedFailure + ") nor " +
                                            kEngineLibraryName + " (" + engine.error() + ")");
 }
 

@@ -27,7 +27,7 @@ class DynamicLibrary {
   static DynamicLibrary openPath(const std::filesystem::path& path);
   // A closed library whose error() is `reason`: for loaders that tried
   // several files and report them together.
-  static DynamicLibrary failure(std::string reason) {
+  static DynamicLibrary failed(std::string reason) {
     DynamicLibrary library;
     library.error_ = std::move(reason);
     return library;
