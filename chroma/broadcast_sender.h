@@ -50,8 +50,6 @@ class BroadcastSender {
   std::string FindBroadcastAddress(const std::string& address) const;
 
  private:
-  void resetLocked();
-
   const platform::NetworkAdapterSource& adapters_;
   mutable std::mutex mutex_;
   std::string address_;
