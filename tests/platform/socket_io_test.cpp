@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/socket_pair.h"
+#include "tests/support/udp_receiver.h"
 
 namespace halvix::test {
 namespace {
@@ -150,38 +151,6 @@ TEST(SocketIo, PendingBytes) {
   EXPECT_EQ(-1, platform::socketPending(-1));
 }
 
-// A UDP socket bound to 127.0.0.1 on a free port.
-class LoopbackReceiver {
- public:
-  LoopbackReceiver() {
-    address_.sin_family = AF_INET;
-    address_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address_;
-    if (::bind(socket_.fd(), reinterpret_cast<sockaddr*>(&address_), sizeof address_) != 0 ||
-        ::getsockname(socket_.fd(), reinterpret_cast<sockaddr*>(&address_), &length) != 0) {
-      socket_.close();
-    }
-  }
-  bool ok() const { return socket_.isOpen(); }
-  const sockaddr_in& address() const { return address_; }
-  // The next datagram, waiting up to a few seconds for it.
-  SocketOutcome receive(std::string& bytes, sockaddr_in& from) {
-    bytes.assign(2048, '\0');
-    SocketOutcome o;
-    for (int tries = 0; tries < 500; ++tries) {
-      o = platform::socketRecvFrom(socket_.fd(), bytes.data(), bytes.size(), from);
-      if (o.status != SocketStatus::WouldBlock) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    bytes.resize(o.count);
-    return o;
-  }
-
- private:
-  platform::DatagramSocket socket_;
-  sockaddr_in address_{};
-};
-
 int broadcastOption(int fd) {
   int value = -1;
   socklen_t length = sizeof value;
@@ -206,7 +175,7 @@ TEST(DatagramSocket, BroadcastFlagIsWidenedFromOneByte) {
 }
 
 TEST(DatagramSocket, SendsWholeDatagramsToLoopback) {
-  LoopbackReceiver receiver;
+  UdpReceiver receiver;
   ASSERT_TRUE(receiver.ok());
   platform::DatagramSocket sender;
   ASSERT_EQ(0, sender.setBroadcast(1));

@@ -1,14 +1,20 @@
 // A minimal host for tests and benchmarks: loads the engine stand-in from
 // beside the executable, runs it on the platform loop, registers the SDK
-// plugin and serves the messenger socket until SIGINT or SIGTERM.
+// plugin and the razerkit channel, and serves the messenger socket until
+// SIGINT or SIGTERM.
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
 
+#include "chroma/broadcast_sender.h"
+#include "chroma/chroma_relay_state.h"
+#include "chroma/razerkit_channel.h"
+#include "platform/flutter/binary_messenger_impl.h"
 #include "platform/flutter/engine_api.h"
 #include "platform/flutter_engine/asio_task_runner.h"
 #include "platform/flutter_engine/messenger_client.h"
@@ -19,7 +25,12 @@ namespace {
 
 constexpr const char* kUsage = "usage: halvix_testhost [--socket PATH] [--drive-root DIR] [--current-dir DIR]\n";
 
-int serve(const std::string& socketPath, const halvix::sdk::SdkDirectories& directories) {
+struct ChromaBridge {
+  halvix::chroma::ChromaRelayState relay;
+  halvix::chroma::BroadcastSender sender;
+};
+
+int serve(const std::string& socketPath, const halvix::sdk::SdkDirectories& directories, ChromaBridge& chroma) {
   halvix::flutter_engine::StandIn standIn;
   const auto& engineApi = flutter::EngineApi();
   boost::asio::io_context loop(1);
@@ -36,9 +47,13 @@ int serve(const std::string& socketPath, const halvix::sdk::SdkDirectories& dire
   }
   halvix::sdk::registerSdkPlugin(engineApi.FlutterDesktopEngineGetPluginRegistrar(engine, halvix::sdk::kSdkPluginName),
                                  directories);
+  // Removes its handlers when it goes, so it must go while the engine lives.
+  auto messenger = std::make_unique<flutter::BinaryMessengerImpl>(engineApi.FlutterDesktopEngineGetMessenger(engine));
+  halvix::chroma::registerRazerKitChannel(messenger.get(), chroma.relay, chroma.sender);
 
   boost::asio::signal_set signals(loop, SIGINT, SIGTERM);
   signals.async_wait([&](const boost::system::error_code&, int) {
+    messenger.reset();
     engineApi.FlutterDesktopEngineDestroy(engine);
     engine = nullptr;
   });
@@ -72,8 +87,10 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 1;
   }
+  // Outlives the engine and with it the channel's handler.
+  ChromaBridge chroma;
   try {
-    return serve(socketPath, directories);
+    return serve(socketPath, directories, chroma);
   } catch (const flutter::EngineLoadError& e) {
     std::fprintf(stderr, "halvix_testhost: %s\n", e.what());
     return 1;

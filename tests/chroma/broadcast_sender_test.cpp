@@ -1,0 +1,227 @@
+// The broadcast sender against adapter lists handed to it: which destination
+// an address gets, what reaches the console, and the socket's life cycle.
+// Real datagrams go to loopback only.
+#include "chroma/broadcast_sender.h"
+
+#include <arpa/inet.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/console.h"
+#include "tests/support/udp_receiver.h"
+
+namespace halvix::test {
+namespace {
+
+using chroma::BroadcastSender;
+using platform::AdapterListing;
+using platform::FixedNetworkAdapterSource;
+using platform::NetworkAdapter;
+
+constexpr int kEthernet = platform::kAdapterTypeEthernet;
+constexpr int kWireless = platform::kAdapterTypeWireless;
+constexpr int kLoopback = 772;
+
+// The console present and standard error captured for the object's life.
+class ConsoleCapture {
+ public:
+  ConsoleCapture() {
+    platform::setConsolePresent(true);
+    testing::internal::CaptureStderr();
+  }
+  ~ConsoleCapture() {
+    if (!taken_) testing::internal::GetCapturedStderr();
+    platform::setConsolePresent(false);
+  }
+  std::string text() {
+    taken_ = true;
+    return testing::internal::GetCapturedStderr();
+  }
+
+ private:
+  bool taken_ = false;
+};
+
+std::string dotted(const sockaddr_in& address) {
+  char text[INET_ADDRSTRLEN] = "";
+  ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+  return text;
+}
+
+std::size_t openDescriptors() {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+// Every address of 127.0.0.0/8 belongs to this one host, so the subnet's
+// "broadcast" is 127.0.0.1 itself: real sends stay on loopback.
+const FixedNetworkAdapterSource& loopbackHost() {
+  static const FixedNetworkAdapterSource source(
+      AdapterListing::listed({{kEthernet, "127.0.0.1", "255.255.255.255"}}));
+  return source;
+}
+
+TEST(BroadcastSender, DestinationFromTheAdapterList) {
+  const NetworkAdapter lan{kEthernet, "192.168.1.10", "255.255.255.0"};
+  const struct {
+    const char* name;
+    std::vector<NetworkAdapter> adapters;
+    const char* address;
+    const char* found;  // what FindBroadcastAddress gives
+    const char* destination;
+  } cases[] = {
+      {"the Ethernet subnet holding the address", {lan}, "192.168.1.50", "192.168.1.255", "192.168.1.255"},
+      {"wireless adapters are skipped", {{kWireless, "192.168.1.10", "255.255.255.0"}}, "192.168.1.50", "",
+       "255.255.255.255"},
+      {"loopback adapters are skipped", {{kLoopback, "192.168.1.10", "255.255.255.0"}}, "192.168.1.50", "",
+       "255.255.255.255"},
+      {"an adapter without an address matches everything", {NetworkAdapter{kEthernet}, lan}, "192.168.1.50",
+       "255.255.255.255", "255.255.255.255"},
+      {"the first matching adapter wins",
+       {{kEthernet, "10.1.2.3", "255.0.0.0"}, {kEthernet, "10.1.2.4", "255.255.0.0"}}, "10.1.9.9", "10.255.255.255",
+       "10.255.255.255"},
+      {"a later adapter when the first does not match",
+       {{kEthernet, "172.16.0.1", "255.255.0.0"}, {kEthernet, "10.213.0.6", "255.255.255.252"}}, "10.213.0.5",
+       "10.213.0.7", "10.213.0.7"},
+      {"no adapter on the subnet", {lan}, "192.168.2.50", "", "255.255.255.255"},
+      {"no adapters at all", {}, "192.168.1.50", "", "255.255.255.255"},
+      {"empty address", {NetworkAdapter{kEthernet}, lan}, "", "", "255.255.255.255"},
+      {"address that is not IPv4 text", {lan}, "lamp.local", "", "255.255.255.255"},
+      {"address with an octet above 255", {lan}, "192.168.1.256", "", "255.255.255.255"},
+      {"inet_addr reads short forms", {{kEthernet, "127.0.0.10", "255.255.255.0"}}, "0x7f.1", "127.0.0.255",
+       "127.0.0.255"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const FixedNetworkAdapterSource adapters(AdapterListing::listed(c.adapters));
+    BroadcastSender sender(adapters);
+    ConsoleCapture console;
+    EXPECT_EQ(c.found, sender.FindBroadcastAddress(c.address));
+    EXPECT_TRUE(sender.Configure(c.address, 4242));
+    const sockaddr_in destination = sender.destination();
+    EXPECT_EQ(AF_INET, destination.sin_family);
+    EXPECT_EQ(c.destination, dotted(destination));
+    EXPECT_EQ(htons(4242), destination.sin_port);
+    EXPECT_EQ(4242, sender.port());
+    EXPECT_EQ(c.address, sender.address());
+    EXPECT_EQ("", console.text());
+  }
+}
+
+TEST(BroadcastSender, AdapterListFailuresGoToTheConsole) {
+  const struct {
+    const char* name;
+    AdapterListing listing;
+    bool console;
+    const char* printed;
+  } cases[] = {
+      {"allocation failure", AdapterListing::allocationFailed(), true,
+       "Error allocating memory needed to call GetAdaptersinfo\n"},
+      {"failed listing", AdapterListing::failed(122), true, "GetAdaptersInfo failed with error: 122\n"},
+      {"failure without a console", AdapterListing::failed(122), false, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const FixedNetworkAdapterSource adapters(c.listing);
+    BroadcastSender sender(adapters);
+    ConsoleCapture console;
+    platform::setConsolePresent(c.console);
+    EXPECT_EQ("", sender.FindBroadcastAddress("192.168.1.50"));
+    EXPECT_TRUE(sender.Configure("192.168.1.50", 4242));
+    EXPECT_EQ("255.255.255.255", dotted(sender.destination()));
+    // Once from the direct call, once from Configure.
+    EXPECT_EQ(std::string(c.printed) + c.printed, console.text());
+  }
+}
+
+TEST(BroadcastSender, SocketLifeCycle) {
+  UdpReceiver receiver;
+  ASSERT_TRUE(receiver.ok());
+  std::string bytes;
+  sockaddr_in from{};
+  ConsoleCapture console;
+  const std::size_t before = openDescriptors();
+  std::optional<BroadcastSender> sender(std::in_place, loopbackHost());
+
+  sender->Send("before any Configure");
+  EXPECT_EQ(-1, sender->socketFd());
+
+  sender->Configure("127.0.0.1", receiver.port());
+  const int first = sender->socketFd();
+  ASSERT_GE(first, 0);
+  sender->Configure("127.0.0.1", receiver.port());
+  EXPECT_EQ(before + 1, openDescriptors()) << "the first socket was closed";
+  EXPECT_EQ(first, sender->socketFd()) << "closed before the second was opened, which reused its number";
+
+  const std::string binary("\x00\x01\xff payload", 11);
+  for (const std::string& payload : {std::string("colour"), std::string(), binary}) {
+    sender->Send(payload);
+    const platform::SocketOutcome got = receiver.receive(bytes, from);
+    EXPECT_EQ(payload.empty() ? platform::SocketStatus::Closed : platform::SocketStatus::Done, got.status);
+    EXPECT_EQ(payload, bytes);
+  }
+
+  const sockaddr_in aimed = sender->destination();
+  sender->Reset();
+  EXPECT_EQ(-1, sender->socketFd());
+  EXPECT_EQ(0, sender->port());
+  EXPECT_EQ("", sender->address());
+  const sockaddr_in kept = sender->destination();
+  EXPECT_EQ(0, std::memcmp(&aimed, &kept, sizeof aimed)) << "kept until the next Configure";
+  EXPECT_EQ(before, openDescriptors());
+  sender->Send("after Reset");
+
+  // Port 0 opens a socket but leaves the sender unconfigured; sending is
+  // still tried, and the system refuses port 0.
+  sender->Configure("127.0.0.1", 0);
+  EXPECT_EQ(0, sender->port());
+  EXPECT_GE(sender->socketFd(), 0);
+  sender->Send("to port 0");
+
+  sender->Configure("127.0.0.1", receiver.port());
+  sender->Send("marker");
+  ASSERT_TRUE(receiver.receive(bytes, from).done());
+  EXPECT_EQ("marker", bytes) << "nothing was sent before Configure or after Reset";
+
+  sender.reset();
+  EXPECT_EQ(before, openDescriptors()) << "destruction closes the socket";
+  EXPECT_EQ("sendto() failed:" + std::to_string(EINVAL) + "\n", console.text()) << "only the send to port 0 failed";
+}
+
+// Configure, the port query and Send on a worker against Reset on the
+// platform thread: each operation runs whole, so no send meets a socket being
+// closed and no socket is left behind. Meant for the sanitizer builds, whose
+// reports need standard error uncaptured.
+TEST(BroadcastSender, ConfigureAndSendAgainstReset) {
+  UdpReceiver receiver;
+  ASSERT_TRUE(receiver.ok());
+  const std::size_t before = openDescriptors();
+  std::optional<BroadcastSender> sender(std::in_place, loopbackHost());
+  constexpr int kRounds = 2000;
+  std::thread worker([&] {
+    for (int i = 0; i < kRounds; ++i) {
+      if (sender->port() == 0) sender->Configure("127.0.0.1", receiver.port());
+      sender->Send("tick");
+    }
+  });
+  for (int i = 0; i < kRounds; ++i) {
+    sender->Reset();
+    std::this_thread::yield();
+  }
+  worker.join();
+  EXPECT_EQ(sender->port() != 0, sender->socketFd() >= 0);
+  sender.reset();
+  EXPECT_EQ(before, openDescriptors()) << "no socket left behind";
+}
+
+}  // namespace
+}  // namespace halvix::test
