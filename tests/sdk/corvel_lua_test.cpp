@@ -89,7 +89,7 @@ TEST(CorvelLuaTest, AppWithoutPreloadReportsTheAssetCheck) {
 // output, optionally sends SIGTERM, and returns its exit status (-1 if it
 // had to be killed after a generous time).
 int runAndMaybeTerminate(const std::vector<std::string>& args, const std::filesystem::path& tmp, bool terminate,
-                         std::string& out) {
+                         bool leavesStateOpen, std::string& out) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) return -1;
   posix_spawn_file_actions_t actions;
@@ -102,7 +102,10 @@ int runAndMaybeTerminate(const std::vector<std::string>& args, const std::filesy
   for (std::string& a : own) argv.push_back(a.data());
   argv.push_back(nullptr);
   std::string tmpdir = "TMPDIR=" + tmp.string();
-  char* envp[] = {tmpdir.data(), nullptr};
+  // os.exit leaves the Lua state unclosed by design: its memory is not a leak
+  // for the sanitizer tree to report.
+  std::string asan = leavesStateOpen ? "ASAN_OPTIONS=detect_leaks=0" : "ASAN_OPTIONS=detect_leaks=1";
+  char* envp[] = {tmpdir.data(), asan.data(), nullptr};
   pid_t pid = 0;
   int spawned = posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), envp);
   posix_spawn_file_actions_destroy(&actions);
@@ -149,7 +152,7 @@ TEST(CorvelLuaTest, EveryExitPathLeavesNoScratchFolderBehind) {
     app.write("preload.lua", c.preload);
     std::string out;
     int status = runAndMaybeTerminate({"--app", app.path().string(), "--seconds", c.terminate ? "60" : "0.2"},
-                                      tmp.path(), c.terminate, out);
+                                      tmp.path(), c.terminate, c.status == 3, out);
     EXPECT_EQ(status, c.status) << out;
     EXPECT_TRUE(std::filesystem::is_empty(tmp.path())) << "scratch folder left in " << tmp.path();
   }

@@ -188,10 +188,15 @@ TEST_F(LifecycleTest, AfterAFailedStartNothingPilesUp) {
     native.stopLooper(nullptr);
     native.forwardPlateCall([](const std::vector<std::string>&) {}, std::string(64, 'x'));
   }
-  // Queued for a loop that never runs, 600,000 tasks would hold well over
-  // 60 MiB.
-  EXPECT_LT(residentKiB() - before, 16 * 1024);
   EXPECT_EQ(native.livePendingCalls(), 0u);
+#ifndef __SANITIZE_ADDRESS__
+  // Queued for a loop that never runs, 600,000 tasks would hold well over
+  // 60 MiB. (AddressSanitizer keeps freed memory in quarantine, so resident
+  // size tells nothing there; the release tree checks it.)
+  EXPECT_LT(residentKiB() - before, 16 * 1024);
+#else
+  (void)before;
+#endif
 }
 
 TEST_F(LifecycleTest, TwoHundredActivationsLeaveNoThreadsOrMemoryBehind) {
