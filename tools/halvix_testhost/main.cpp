@@ -1,9 +1,11 @@
 // A minimal host for tests and benchmarks: loads the engine stand-in from
 // beside the executable, runs it on the platform loop, registers the SDK
 // plugin and serves the messenger socket until SIGINT or SIGTERM.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include <boost/asio/io_context.hpp>
@@ -11,7 +13,7 @@
 
 #include "platform/flutter/engine_api.h"
 #include "platform/flutter_engine/asio_task_runner.h"
-#include "platform/flutter_engine/messenger_client.h"
+#include "platform/flutter_engine/messenger_socket.h"
 #include "platform/flutter_engine/stand_in_loader.h"
 #include "sdk/flutter_lib_corvel_plugin.h"
 
@@ -30,7 +32,10 @@ int serve(const std::string& socketPath, const halvix::sdk::SdkDirectories& dire
   FlutterDesktopEngineRef engine = engineApi.FlutterDesktopEngineCreate(&properties);
   if (!engine) return 1;
   if (int error = standIn.listen(engine, socketPath.c_str())) {
-    std::fprintf(stderr, "halvix_testhost: cannot listen on %s: %s\n", socketPath.c_str(), std::strerror(error));
+    if (error == EADDRINUSE)
+      std::fprintf(stderr, "halvix_testhost: another host is listening on %s\n", socketPath.c_str());
+    else
+      std::fprintf(stderr, "halvix_testhost: cannot listen on %s: %s\n", socketPath.c_str(), std::strerror(error));
     engineApi.FlutterDesktopEngineDestroy(engine);
     return 1;
   }
@@ -53,7 +58,7 @@ int serve(const std::string& socketPath, const halvix::sdk::SdkDirectories& dire
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string socketPath = halvix::flutter_engine::defaultMessengerSocketPath();
+  std::optional<std::string> socketPath;
   halvix::sdk::SdkDirectories directories;
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string option = argv[i];
@@ -72,8 +77,18 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 1;
   }
+  // A path given is used as it is; the default one only in a folder that is
+  // the user's own.
+  if (!socketPath) {
+    auto location = halvix::flutter_engine::defaultMessengerSocketLocation();
+    if (std::string problem = halvix::flutter_engine::prepareMessengerSocketFolder(location); !problem.empty()) {
+      std::fprintf(stderr, "halvix_testhost: %s\n", problem.c_str());
+      return 1;
+    }
+    socketPath = location.path;
+  }
   try {
-    return serve(socketPath, directories);
+    return serve(*socketPath, directories);
   } catch (const flutter::EngineLoadError& e) {
     std::fprintf(stderr, "halvix_testhost: %s\n", e.what());
     return 1;
