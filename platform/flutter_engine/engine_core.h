@@ -7,9 +7,9 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
-#include <memory>
 #include <set>
 #include <string>
 #include <vector>

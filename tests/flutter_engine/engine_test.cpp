@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/socket.h>
@@ -317,13 +318,15 @@ TEST_F(EngineTest, RunningOutOfDescriptorsPausesAcceptingUntilTheyComeBack) {
   testing::internal::CaptureStderr();
   // Every descriptor but one is taken; the client takes that one, so the
   // engine cannot accept it.
+  int base = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(base, 0);
   rlimit saved{};
   ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
   rlimit low = saved;
-  low.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 256);
+  low.rlim_cur = static_cast<rlim_t>(base) + 32;
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
   std::vector<int> fillers;
-  for (int fd; (fd = ::dup(0)) >= 0;) fillers.push_back(fd);
+  for (int fd; (fd = ::dup(base)) >= 0;) fillers.push_back(fd);
   ASSERT_EQ(errno, EMFILE);
   ASSERT_FALSE(fillers.empty());
   ::close(fillers.back());
@@ -340,6 +343,7 @@ TEST_F(EngineTest, RunningOutOfDescriptorsPausesAcceptingUntilTheyComeBack) {
   EXPECT_LT(cpu, wall / 4) << "accepting spins while descriptors are short";
 
   for (int fd : fillers) ::close(fd);
+  ::close(base);
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
   Bytes reply;
   EXPECT_EQ(waiting->waitReply(id, kWait, &reply), MessengerClient::Outcome::kReply);
