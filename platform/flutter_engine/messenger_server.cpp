@@ -5,7 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <iostream>
+#include <cstdio>
+#include <cstring>
 
 #include <boost/asio/post.hpp>
 
@@ -149,9 +150,11 @@ void MessengerServer::accept() {
 
 void MessengerServer::acceptLater(const boost::system::error_code& error) {
   // Once per run of failures: the waiting client stays queued and is taken
-  // when descriptors come back.
+  // when descriptors come back. Plain stdio, since the process may have no
+  // descriptor to spare: checked builds probe stream objects with a pipe.
   if (!acceptFailing_)
-    std::cerr << "messenger: cannot accept a client (" << error.message() << "); trying again shortly" << std::endl;
+    std::fprintf(stderr, "messenger: cannot accept a client (%s); trying again shortly\n",
+                 std::strerror(error.value()));
   acceptFailing_ = true;
   acceptPause_.expires_after(kAcceptRetryDelay);
   acceptPause_.async_wait([this](const boost::system::error_code& waited) {
