@@ -1,5 +1,6 @@
 #include "platform/flutter/binary_messenger_impl.h"
 
+#include <atomic>
 #include <iostream>
 #include <memory>
 
@@ -9,16 +10,52 @@ namespace flutter {
 
 namespace {
 
-void forwardToHandler(FlutterDesktopMessengerRef messenger, const FlutterDesktopMessage* message, void* user_data) {
-  auto* response_handle = message->response_handle;
-  BinaryReply reply_handler = [messenger, response_handle](const uint8_t* reply, size_t reply_size) mutable {
-    if (!response_handle) {
+// The answer to one message, shared by every copy of its BinaryReply. It
+// holds a reference to the messenger, which outlives the engine, so that an
+// answer or a destruction that comes after the engine is gone (from a worker
+// the host could not stop) is dropped instead of reaching freed memory.
+class ResponseSlot {
+ public:
+  ResponseSlot(FlutterDesktopMessengerRef messenger, const FlutterDesktopMessageResponseHandle* handle)
+      : messenger_(EngineApi().FlutterDesktopMessengerAddRef(messenger)), handle_(handle) {}
+  // Unanswered: the engine is told to forget the message, which its sender
+  // then never hears about, as before.
+  ~ResponseSlot() {
+    if (const auto* handle = handle_.exchange(nullptr)) {
+      if (const auto discard = EngineApi().HalvixFlutterMessengerDiscardResponse)
+        whileAvailable([&] { discard(messenger_, handle); });
+    }
+    EngineApi().FlutterDesktopMessengerRelease(messenger_);
+  }
+  ResponseSlot(const ResponseSlot&) = delete;
+  ResponseSlot& operator=(const ResponseSlot&) = delete;
+
+  // Any thread.
+  void Send(const uint8_t* reply, size_t reply_size) {
+    const auto* handle = handle_.exchange(nullptr);
+    if (!handle) {
       std::cerr << "Error: Response can be set only once. Ignoring duplicate response." << std::endl;
       return;
     }
-    EngineApi().FlutterDesktopMessengerSendResponse(messenger, response_handle, reply, reply_size);
-    response_handle = nullptr;
-  };
+    whileAvailable([&] { EngineApi().FlutterDesktopMessengerSendResponse(messenger_, handle, reply, reply_size); });
+  }
+
+ private:
+  template <typename F>
+  void whileAvailable(F action) {
+    const auto& api = EngineApi();
+    api.FlutterDesktopMessengerLock(messenger_);
+    if (api.FlutterDesktopMessengerIsAvailable(messenger_)) action();
+    api.FlutterDesktopMessengerUnlock(messenger_);
+  }
+
+  FlutterDesktopMessengerRef messenger_;
+  std::atomic<const FlutterDesktopMessageResponseHandle*> handle_;
+};
+
+void forwardToHandler(FlutterDesktopMessengerRef messenger, const FlutterDesktopMessage* message, void* user_data) {
+  auto slot = std::make_shared<ResponseSlot>(messenger, message->response_handle);
+  BinaryReply reply_handler = [slot](const uint8_t* reply, size_t reply_size) { slot->Send(reply, reply_size); };
   const auto& handler = *static_cast<BinaryMessageHandler*>(user_data);
   handler(message->message, message->message_size, std::move(reply_handler));
 }

@@ -33,6 +33,8 @@ FlutterDesktopApi lookUpAll(DynamicLibrary& library) {
   if (!api.name) throw EngineLoadError("the engine library lacks " #name ": " + library.error());
   HALVIX_FLUTTER_DESKTOP_FUNCTIONS(HALVIX_FLUTTER_DESKTOP_LOOKUP)
 #undef HALVIX_FLUTTER_DESKTOP_LOOKUP
+  api.HalvixFlutterMessengerDiscardResponse =
+      library.function<decltype(api.HalvixFlutterMessengerDiscardResponse)>("HalvixFlutterMessengerDiscardResponse");
   return api;
 }
 

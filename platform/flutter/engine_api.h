@@ -9,6 +9,7 @@
 
 #include "platform/dynamic_library.h"
 #include "platform/flutter_api/flutter_windows.h"
+#include "platform/flutter_engine/stand_in_api.h"
 
 // Every engine function in the table, by its exported name.
 #define HALVIX_FLUTTER_DESKTOP_FUNCTIONS(X)       \
@@ -20,6 +21,11 @@
   X(FlutterDesktopMessengerSendWithReply)         \
   X(FlutterDesktopMessengerSendResponse)          \
   X(FlutterDesktopMessengerSetCallback)           \
+  X(FlutterDesktopMessengerAddRef)                \
+  X(FlutterDesktopMessengerRelease)               \
+  X(FlutterDesktopMessengerIsAvailable)           \
+  X(FlutterDesktopMessengerLock)                  \
+  X(FlutterDesktopMessengerUnlock)                \
   X(FlutterDesktopPluginRegistrarGetMessenger)    \
   X(FlutterDesktopPluginRegistrarSetDestructionHandler)
 
@@ -30,6 +36,9 @@ struct FlutterDesktopApi {
 #define HALVIX_FLUTTER_DESKTOP_ENTRY(name) decltype(&::name) name = nullptr;
   HALVIX_FLUTTER_DESKTOP_FUNCTIONS(HALVIX_FLUTTER_DESKTOP_ENTRY)
 #undef HALVIX_FLUTTER_DESKTOP_ENTRY
+  // Our engine stand-in's only; null with Flutter's own engine, which keeps
+  // a message that is never answered.
+  decltype(&::HalvixFlutterMessengerDiscardResponse) HalvixFlutterMessengerDiscardResponse = nullptr;
 };
 
 // The engine library could not be loaded, or lacks a function.

@@ -1,15 +1,33 @@
 #include "platform/flutter/engine_method_result.h"
 
+#include <chrono>
 #include <iostream>
+
+#include "platform/flutter/repeated_warning.h"
 
 namespace flutter::internal {
 
+namespace {
+
+// The process's one record of unanswered results: a host that leaves many
+// calls unanswered (every forwarded call while no activation runs) gets a
+// handful of lines, then one every ten seconds, instead of one per call.
+RepeatedWarning& unansweredWarning() {
+  static RepeatedWarning warning("Warning: Failed to respond to a message. This is a memory leak.", 10,
+                                 std::chrono::seconds(10));
+  return warning;
+}
+
+}  // namespace
+
 ReplyManager::ReplyManager(BinaryReply reply_handler) : reply_handler_(std::move(reply_handler)) {}
 
+// Not answered "not implemented": the Dart side would get a reply it never
+// had for such a call. Dropping the handler lets the engine forget the
+// message instead (see BinaryMessengerImpl).
 ReplyManager::~ReplyManager() {
   if (!answered_.load() && reply_handler_) {
-    // Warn, rather than answer "not implemented": the engine may be gone.
-    std::cerr << "Warning: Failed to respond to a message. This is a memory leak." << std::endl;
+    if (auto line = unansweredWarning().occur(RepeatedWarning::Clock::now())) std::cerr << *line << std::endl;
   }
 }
 

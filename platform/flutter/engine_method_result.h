@@ -1,7 +1,8 @@
 #pragma once
 // The MethodResult handed to method-call handlers: encodes the answer with
 // the channel's codec and sends it back once. A second answer, and a result
-// destroyed without one, print the client wrapper's diagnostics.
+// destroyed without one, print the client wrapper's diagnostics (the latter
+// rate-limited).
 #include <atomic>
 #include <memory>
 #include <string>

@@ -69,6 +69,17 @@ FLUTTER_EXPORT void FlutterDesktopMessengerSendResponse(FlutterDesktopMessengerR
 FLUTTER_EXPORT void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef messenger, const char* channel,
                                                        FlutterDesktopMessageCallback callback, void* user_data);
 
+// The messenger is reference-counted and may outlive its engine: whoever
+// answers from another thread keeps a reference, locks the messenger, checks
+// that the engine is still available and only then sends the response.
+FLUTTER_EXPORT FlutterDesktopMessengerRef FlutterDesktopMessengerAddRef(FlutterDesktopMessengerRef messenger);
+FLUTTER_EXPORT void FlutterDesktopMessengerRelease(FlutterDesktopMessengerRef messenger);
+// False once the engine has been destroyed. Call with the messenger locked.
+FLUTTER_EXPORT bool FlutterDesktopMessengerIsAvailable(FlutterDesktopMessengerRef messenger);
+// While locked, the engine is not destroyed.
+FLUTTER_EXPORT FlutterDesktopMessengerRef FlutterDesktopMessengerLock(FlutterDesktopMessengerRef messenger);
+FLUTTER_EXPORT void FlutterDesktopMessengerUnlock(FlutterDesktopMessengerRef messenger);
+
 FLUTTER_EXPORT FlutterDesktopMessengerRef FlutterDesktopPluginRegistrarGetMessenger(FlutterDesktopPluginRegistrarRef registrar);
 FLUTTER_EXPORT void FlutterDesktopPluginRegistrarSetDestructionHandler(FlutterDesktopPluginRegistrarRef registrar,
                                                                        FlutterDesktopOnPluginRegistrarDestroyed callback);

@@ -1,5 +1,6 @@
 // The C entry points of the engine stand-in.
 #include <cerrno>
+#include <chrono>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -81,10 +82,15 @@ int HalvixFlutterEngineListen(FlutterDesktopEngineRef engine, const char* path) 
   return engine->core->listen(path);
 }
 
+int HalvixFlutterEngineSetFrameTimeout(FlutterDesktopEngineRef engine, uint32_t milliseconds) {
+  if (!engine) return EINVAL;
+  return engine->core->setFrameTimeout(std::chrono::milliseconds(milliseconds));
+}
+
 // Sends to every connected Dart-side client; false when none is connected.
 bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger, const char* channel, const uint8_t* message,
                                  const size_t message_size) {
-  if (!messenger || !channel) return false;
+  if (!messenger || !messenger->core || !channel) return false;
   return messenger->core->send(channel, message, message_size, nullptr, nullptr);
 }
 
@@ -93,7 +99,7 @@ bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger, const cha
 bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger, const char* channel,
                                           const uint8_t* message, const size_t message_size,
                                           const FlutterDesktopBinaryReply reply, void* user_data) {
-  if (!messenger || !channel) return false;
+  if (!messenger || !messenger->core || !channel) return false;
   return messenger->core->send(channel, message, message_size, reply, user_data);
 }
 
@@ -104,13 +110,44 @@ void FlutterDesktopMessengerSendResponse(FlutterDesktopMessengerRef messenger,
   if (!messenger || !handle) return;
   std::vector<uint8_t> bytes;
   if (data && data_length) bytes.assign(data, data + data_length);
-  messenger->core->postResponse(responseIdOf(handle), std::move(bytes));
+  std::lock_guard lock(messenger->mutex);
+  if (messenger->core) messenger->core->postResponse(responseIdOf(handle), std::move(bytes));
+}
+
+void HalvixFlutterMessengerDiscardResponse(FlutterDesktopMessengerRef messenger,
+                                           const FlutterDesktopMessageResponseHandle* handle) {
+  if (!messenger || !handle) return;
+  std::lock_guard lock(messenger->mutex);
+  if (messenger->core) messenger->core->postResponse(responseIdOf(handle), std::nullopt);
 }
 
 void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef messenger, const char* channel,
                                         FlutterDesktopMessageCallback callback, void* user_data) {
-  if (!messenger || !channel) return;
+  if (!messenger || !messenger->core || !channel) return;
   messenger->core->setCallback(channel, callback, user_data);
+}
+
+FlutterDesktopMessengerRef FlutterDesktopMessengerAddRef(FlutterDesktopMessengerRef messenger) {
+  return messenger ? messenger->addRef() : nullptr;
+}
+
+void FlutterDesktopMessengerRelease(FlutterDesktopMessengerRef messenger) {
+  if (messenger) messenger->release();
+}
+
+bool FlutterDesktopMessengerIsAvailable(FlutterDesktopMessengerRef messenger) {
+  if (!messenger) return false;
+  std::lock_guard lock(messenger->mutex);
+  return messenger->core != nullptr;
+}
+
+FlutterDesktopMessengerRef FlutterDesktopMessengerLock(FlutterDesktopMessengerRef messenger) {
+  if (messenger) messenger->mutex.lock();
+  return messenger;
+}
+
+void FlutterDesktopMessengerUnlock(FlutterDesktopMessengerRef messenger) {
+  if (messenger) messenger->mutex.unlock();
 }
 
 FlutterDesktopMessengerRef FlutterDesktopPluginRegistrarGetMessenger(FlutterDesktopPluginRegistrarRef registrar) {

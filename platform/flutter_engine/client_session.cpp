@@ -1,5 +1,7 @@
 #include "platform/flutter_engine/client_session.h"
 
+#include <iostream>
+
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/write.hpp>
 
@@ -7,25 +9,69 @@
 
 namespace halvix::flutter_engine {
 
+ClientSession::ClientSession(boost::asio::local::stream_protocol::socket socket, uint64_t id, MessengerServer* server,
+                             std::chrono::milliseconds frameTimeout)
+    : socket_(std::move(socket)),
+      id_(id),
+      server_(server),
+      frameTimeout_(frameTimeout),
+      stallTimer_(socket_.get_executor()) {}
+
 void ClientSession::readMore() {
   socket_.async_read_some(boost::asio::buffer(readBuffer_),
                           [self = shared_from_this()](const boost::system::error_code& error, size_t n) {
-                            if (self->closed_) return;
-                            if (error) {
-                              self->server_->dropSession(self->id_);
-                              return;
-                            }
-                            self->reader_.feed(self->readBuffer_.data(), n);
-                            while (auto frame = self->reader_.next()) {
-                              self->server_->onFrame(*self, *frame);
-                              if (self->closed_) return;
-                            }
-                            if (self->reader_.failed()) {
-                              self->server_->dropSession(self->id_);
-                              return;
-                            }
-                            self->readMore();
+                            self->onRead(error, n);
                           });
+}
+
+void ClientSession::onRead(const boost::system::error_code& error, size_t n) {
+  if (closed_) return;
+  if (error) {
+    server_->dropSession(id_);
+    return;
+  }
+  reader_.feed(readBuffer_.data(), n);
+  while (auto frame = reader_.next()) {
+    server_->onFrame(*this, *frame);
+    if (closed_) return;
+  }
+  if (reader_.failed()) {
+    server_->dropSession(id_);
+    return;
+  }
+  size_t held = reader_.pending();
+  if (!server_->holdPending(heldBytes_, held)) {
+    std::cerr << "messenger: dropping a client: incomplete frames would hold more than "
+              << MessengerServer::kMaxPendingBytes << " bytes" << std::endl;
+    server_->dropSession(id_);
+    return;
+  }
+  heldBytes_ = held;
+  if (heldBytes_ > 0) {
+    lastRead_ = std::chrono::steady_clock::now();
+    watchForStall();
+  }
+  readMore();
+}
+
+// One timer per client, set only while it holds part of a frame and moved
+// on lazily, so that a client streaming a large frame does not reset it at
+// every read.
+void ClientSession::watchForStall() {
+  if (stallTimerSet_) return;
+  stallTimerSet_ = true;
+  stallTimer_.expires_at(lastRead_ + frameTimeout_);
+  stallTimer_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
+    self->stallTimerSet_ = false;
+    if (error || self->closed_ || self->heldBytes_ == 0) return;
+    if (std::chrono::steady_clock::now() - self->lastRead_ < self->frameTimeout_) {
+      self->watchForStall();
+      return;
+    }
+    std::cerr << "messenger: dropping a client whose frame made no progress for " << self->frameTimeout_.count()
+              << " ms" << std::endl;
+    self->server_->dropSession(self->id_);
+  });
 }
 
 void ClientSession::send(std::vector<uint8_t> frame) {
@@ -60,6 +106,9 @@ void ClientSession::writeNext() {
 void ClientSession::close() {
   if (closed_) return;
   closed_ = true;
+  server_->holdPending(heldBytes_, 0);
+  heldBytes_ = 0;
+  stallTimer_.cancel();
   boost::system::error_code ignored;
   socket_.shutdown(boost::asio::local::stream_protocol::socket::shutdown_both, ignored);
   socket_.close(ignored);

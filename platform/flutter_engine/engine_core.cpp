@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <iostream>
+#include <utility>
 
 namespace halvix::flutter_engine {
 
@@ -39,18 +40,19 @@ bool EngineCore::send(const std::string& channel, const uint8_t* message, size_t
   return true;
 }
 
-void EngineCore::postResponse(uint64_t responseId, std::vector<uint8_t> data) {
+void EngineCore::postResponse(uint64_t responseId, std::optional<std::vector<uint8_t>> data) {
   runner_.post([weak = weak_from_this(), responseId, data = std::move(data)] {
     if (auto core = weak.lock()) core->deliverResponse(responseId, data);
   });
 }
 
-void EngineCore::deliverResponse(uint64_t responseId, const std::vector<uint8_t>& data) {
+void EngineCore::deliverResponse(uint64_t responseId, const std::optional<std::vector<uint8_t>>& answer) {
   auto it = responses_.find(responseId);
   if (it == responses_.end()) return;
   PendingResponse pending = it->second;
   responses_.erase(it);
-  if (pending.requestId == 0 || !sessions_.count(pending.session)) return;
+  if (!answer || pending.requestId == 0 || !sessions_.count(pending.session)) return;
+  const std::vector<uint8_t>& data = *answer;
   if (data.size() > kMaxFrameBody - 5) {
     // The framing cannot carry it; an empty reply would read as "not
     // implemented", so the client is told nothing and let go instead.
@@ -90,7 +92,7 @@ void EngineCore::onFrame(uint64_t session, Frame& frame) {
   responses_[responseId] = PendingResponse{session, frame.id};
   auto handler = handlers_.find(frame.channel);
   if (handler == handlers_.end()) {
-    deliverResponse(responseId, {});
+    deliverResponse(responseId, std::vector<uint8_t>());
     return;
   }
   FlutterDesktopMessage message{sizeof(FlutterDesktopMessage), frame.channel.c_str(), frame.payload.data(),
@@ -98,7 +100,7 @@ void EngineCore::onFrame(uint64_t session, Frame& frame) {
   Handler target = handler->second;
   // A handler that throws must not take the platform loop down with it.
   try {
-    target.callback(&messenger_, &message, target.userData);
+    target.callback(messenger_, &message, target.userData);
   } catch (const std::exception& e) {
     std::cerr << "messenger: the handler of channel " << frame.channel << " raised: " << e.what() << std::endl;
   } catch (...) {
@@ -125,6 +127,14 @@ void EngineCore::forgetSession(uint64_t session) {
   for (uint32_t id : unanswered) finishOutgoing(id, nullptr, 0);
 }
 
+int EngineCore::setFrameTimeout(std::chrono::milliseconds timeout) {
+  if (timeout.count() <= 0) return EINVAL;
+  if (shutDown_) return ESHUTDOWN;
+  if (server_) return EBUSY;
+  frameTimeout_ = timeout;
+  return 0;
+}
+
 int EngineCore::listen(const std::string& path) {
   if (shutDown_) return ESHUTDOWN;
   if (server_) return EBUSY;
@@ -136,7 +146,7 @@ int EngineCore::listen(const std::string& path) {
     });
   };
   int error = 0;
-  server_ = MessengerServer::listen(path, std::move(events), &error);
+  server_ = MessengerServer::listen(path, frameTimeout_, std::move(events), &error);
   return error;
 }
 
@@ -148,6 +158,13 @@ void EngineCore::shutdown() {
     onDestroyed(&registrar_);
   }
   handlers_.clear();
+  {
+    // Waits for an answer being sent from another thread; later ones find
+    // the messenger without its engine and are dropped.
+    std::lock_guard lock(messenger_->mutex);
+    messenger_->core = nullptr;
+  }
+  std::exchange(messenger_, nullptr)->release();
   server_.reset();
   sessions_.clear();
   responses_.clear();

@@ -3,9 +3,13 @@
 // lives on the host's platform thread; the messenger socket's I/O runs on the
 // server's own thread and reaches it only as tasks posted to the platform
 // thread.
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -20,8 +24,25 @@ class EngineCore;
 
 }  // namespace halvix::flutter_engine
 
+// Shared by the engine and whoever holds a reference (Flutter's AddRef and
+// Release), so that it outlives the engine: an answer that comes late, from
+// another thread, finds it and learns under its lock that the engine is gone.
 struct FlutterDesktopMessenger {
+  explicit FlutterDesktopMessenger(halvix::flutter_engine::EngineCore* engine) : core(engine) {}
+  FlutterDesktopMessenger* addRef() {
+    references.fetch_add(1, std::memory_order_relaxed);
+    return this;
+  }
+  void release() {
+    if (references.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+  }
+
+  // Recursive: the wrapper locks around calls that lock again.
+  std::recursive_mutex mutex;
+  // Null once the engine is destroyed. Written on the platform thread under
+  // the lock; read there freely, elsewhere under the lock.
   halvix::flutter_engine::EngineCore* core;
+  std::atomic<int> references{1};
 };
 
 struct FlutterDesktopPluginRegistrar {
@@ -34,20 +55,25 @@ namespace halvix::flutter_engine {
 // Platform thread only, except where a member says otherwise.
 class EngineCore : public std::enable_shared_from_this<EngineCore> {
  public:
-  explicit EngineCore(PlatformRunner runner) : runner_(runner) {}
+  explicit EngineCore(PlatformRunner runner) : runner_(runner), messenger_(new FlutterDesktopMessenger(this)) {}
   ~EngineCore();
+  EngineCore(const EngineCore&) = delete;
+  EngineCore& operator=(const EngineCore&) = delete;
 
-  FlutterDesktopMessenger* messenger() { return &messenger_; }
+  FlutterDesktopMessenger* messenger() { return messenger_; }
   FlutterDesktopPluginRegistrar* registrar() { return &registrar_; }
 
   void setCallback(const std::string& channel, FlutterDesktopMessageCallback callback, void* userData);
   bool send(const std::string& channel, const uint8_t* message, size_t size, FlutterDesktopBinaryReply reply,
             void* userData);
-  // Any thread: the answer is posted to the platform thread.
-  void postResponse(uint64_t responseId, std::vector<uint8_t> data);
+  // Any thread, with the messenger locked: the answer is posted to the
+  // platform thread; an absent one forgets the message without a reply.
+  void postResponse(uint64_t responseId, std::optional<std::vector<uint8_t>> data);
 
+  int setFrameTimeout(std::chrono::milliseconds timeout);
   int listen(const std::string& path);
-  // Registrar destruction handler, then the socket; leaves nothing running.
+  // Registrar destruction handler, then the messenger and the socket; leaves
+  // nothing running.
   void shutdown();
 
  private:
@@ -68,13 +94,15 @@ class EngineCore : public std::enable_shared_from_this<EngineCore> {
   void onServerEvent(ServerEvent& event);
   void onFrame(uint64_t session, Frame& frame);
   void forgetSession(uint64_t session);
-  void deliverResponse(uint64_t responseId, const std::vector<uint8_t>& data);
+  void deliverResponse(uint64_t responseId, const std::optional<std::vector<uint8_t>>& data);
   void finishOutgoing(uint32_t id, const uint8_t* data, size_t size);
 
   PlatformRunner runner_;
-  FlutterDesktopMessenger messenger_{this};
+  // One reference is the engine's, given up at shutdown.
+  FlutterDesktopMessenger* messenger_;
   FlutterDesktopPluginRegistrar registrar_{this};
   bool shutDown_ = false;
+  std::chrono::milliseconds frameTimeout_ = MessengerServer::kDefaultFrameTimeout;
   std::map<std::string, Handler> handlers_;
   // Clients as the platform thread knows them: opened and not yet closed.
   std::set<uint64_t> sessions_;

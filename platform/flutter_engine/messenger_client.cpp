@@ -1,36 +1,37 @@
 #include "platform/flutter_engine/messenger_client.h"
 
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
+#include <stdexcept>
 #include <system_error>
+#include <thread>
 
 namespace halvix::flutter_engine {
 
-std::string defaultMessengerSocketPath() {
-  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
-    return std::string(runtime) + "/halvix-messenger.sock";
-  return "/tmp/halvix-messenger-" + std::to_string(::getuid()) + ".sock";
-}
-
 MessengerClient::MessengerClient(const std::string& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (path.empty() || path.size() >= sizeof address.sun_path)
-    throw std::system_error(ENAMETOOLONG, std::generic_category(), "socket path");
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  auto address = messengerSocketAddress(path);
+  if (!address) throw std::system_error(ENAMETOOLONG, std::generic_category(), "socket path");
   fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "socket");
-  if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  if (::connect(fd_, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0) {
     int code = errno;
     ::close(fd_);
     throw std::system_error(code, std::generic_category(), "connect " + path);
+  }
+  auto peer = messengerPeerUid(fd_);
+  uid_t self = ::geteuid();
+  if (!peer || *peer != self) {
+    ::close(fd_);
+    throw std::runtime_error("refusing the messenger at " + path + ": it is served by " +
+                             (peer ? "uid " + std::to_string(*peer) : std::string("an unknown user")) +
+                             ", not by you (uid " + std::to_string(self) + ")");
   }
 }
 
@@ -58,6 +59,17 @@ bool MessengerClient::sendRaw(const uint8_t* data, size_t size) {
     size -= static_cast<size_t>(n);
   }
   return true;
+}
+
+bool MessengerClient::waitUntilRead(std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    int unread = 0;
+    if (::ioctl(fd_, SIOCOUTQ, &unread) != 0) return false;
+    if (unread == 0) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 std::optional<Frame> MessengerClient::readFrame(std::chrono::milliseconds timeout) {

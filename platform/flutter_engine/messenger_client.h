@@ -8,17 +8,17 @@
 #include <vector>
 
 #include "platform/flutter_engine/messenger_framing.h"
+#include "platform/flutter_engine/messenger_socket.h"
 
 namespace halvix::flutter_engine {
-
-// $XDG_RUNTIME_DIR/halvix-messenger.sock, else /tmp/halvix-messenger-<uid>.sock.
-std::string defaultMessengerSocketPath();
 
 class MessengerClient {
  public:
   enum class Outcome { kReply, kTimeout, kClosed };
 
-  // Throws std::system_error when the socket cannot be reached.
+  // Throws std::system_error when the socket cannot be reached, and
+  // std::runtime_error when another user serves it: nothing is sent to a
+  // server that may be squatting on the path.
   explicit MessengerClient(const std::string& path);
   ~MessengerClient();
   MessengerClient(const MessengerClient&) = delete;
@@ -29,6 +29,8 @@ class MessengerClient {
   // Writes bytes as they are (tests use it for malformed frames). False when
   // the engine has closed the connection.
   bool sendRaw(const uint8_t* data, size_t size);
+  // Waits until the engine has read every byte sent so far; false on timeout.
+  bool waitUntilRead(std::chrono::milliseconds timeout);
 
   // Waits for the reply to `id`; frames of other kinds or ids are skipped.
   Outcome waitReply(uint32_t id, std::chrono::milliseconds timeout, std::vector<uint8_t>* reply);

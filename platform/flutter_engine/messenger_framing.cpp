@@ -96,7 +96,12 @@ std::optional<Frame> FrameReader::next() {
   }
   start_ += 4 + size_t{length};
   if (start_ == buffer_.size()) {
-    buffer_.clear();
+    // A large frame's room is given back once it is read, so that an idle
+    // client does not keep it.
+    if (buffer_.capacity() > kKeptCapacity)
+      std::vector<uint8_t>().swap(buffer_);
+    else
+      buffer_.clear();
     start_ = 0;
   }
   return frame;

@@ -49,6 +49,8 @@ class FrameReader {
   size_t pending() const { return buffer_.size() - start_; }
 
  private:
+  static constexpr size_t kKeptCapacity = 1u << 20;
+
   std::vector<uint8_t> buffer_;
   size_t start_ = 0;
   bool failed_ = false;

@@ -28,11 +28,28 @@ typedef struct {
 FLUTTER_EXPORT bool HalvixFlutterSetPlatformTaskRunner(const HalvixFlutterTaskRunner* runner);
 
 // Starts serving the messenger on a Unix-domain stream socket at `path`
-// (mode 0600; a stale socket file there is replaced). The socket's I/O runs
-// on a thread of the engine's own; messages, replies and callbacks are
-// handed to the platform thread. 0 on success, else an errno value. One
-// socket per engine. Platform thread only.
+// (mode 0600). A socket file there that nobody listens on is replaced; one
+// that a live server answers on gives EADDRINUSE, any other file EEXIST. The
+// engine removes the file when it is destroyed, unless it is no longer the
+// socket the engine made. The socket's I/O runs on a thread of the engine's
+// own; messages, replies and callbacks are handed to the platform thread. 0
+// on success, else an errno value. One socket per engine. Platform thread
+// only.
 FLUTTER_EXPORT int HalvixFlutterEngineListen(FlutterDesktopEngineRef engine, const char* path);
+
+// How long a client may hold part of a frame without sending a further byte
+// before it is dropped (10 s unless set). Platform thread only, before
+// HalvixFlutterEngineListen. 0 on success; EINVAL for a null engine or 0 ms,
+// EBUSY once the engine listens.
+FLUTTER_EXPORT int HalvixFlutterEngineSetFrameTimeout(FlutterDesktopEngineRef engine, uint32_t milliseconds);
+
+// Gives a message's response handle back unanswered: the engine forgets the
+// message and its client gets no reply for it, as when nobody answers. The
+// client wrapper calls it for a result object destroyed without an answer.
+// Any thread; like FlutterDesktopMessengerSendResponse, nothing happens once
+// the engine is gone.
+FLUTTER_EXPORT void HalvixFlutterMessengerDiscardResponse(FlutterDesktopMessengerRef messenger,
+                                                          const FlutterDesktopMessageResponseHandle* handle);
 
 #ifdef __cplusplus
 }  // extern "C"

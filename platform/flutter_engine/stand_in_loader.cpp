@@ -24,6 +24,7 @@ StandIn::StandIn(const std::filesystem::path& path) {
   if (!library_) throw flutter::EngineLoadError("the engine stand-in cannot be loaded: " + library_.error());
   setRunner_ = lookUp<decltype(setRunner_)>(library_, "HalvixFlutterSetPlatformTaskRunner");
   listen_ = lookUp<decltype(listen_)>(library_, "HalvixFlutterEngineListen");
+  setFrameTimeout_ = lookUp<decltype(setFrameTimeout_)>(library_, "HalvixFlutterEngineSetFrameTimeout");
 }
 
 }  // namespace halvix::flutter_engine

@@ -23,11 +23,15 @@ class StandIn {
   // See stand_in_api.h.
   bool setPlatformTaskRunner(const HalvixFlutterTaskRunner* runner) const { return setRunner_(runner); }
   int listen(FlutterDesktopEngineRef engine, const char* path) const { return listen_(engine, path); }
+  int setFrameTimeout(FlutterDesktopEngineRef engine, uint32_t milliseconds) const {
+    return setFrameTimeout_(engine, milliseconds);
+  }
 
  private:
   platform::DynamicLibrary library_;
   decltype(&HalvixFlutterSetPlatformTaskRunner) setRunner_ = nullptr;
   decltype(&HalvixFlutterEngineListen) listen_ = nullptr;
+  decltype(&HalvixFlutterEngineSetFrameTimeout) setFrameTimeout_ = nullptr;
 };
 
 }  // namespace halvix::flutter_engine

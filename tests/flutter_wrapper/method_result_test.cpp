@@ -1,3 +1,5 @@
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -5,6 +7,7 @@
 
 #include "platform/flutter/engine_method_result.h"
 #include "platform/flutter/method_channel.h"
+#include "platform/flutter/repeated_warning.h"
 #include "platform/flutter/standard_codec.h"
 
 namespace {
@@ -68,6 +71,23 @@ TEST(EngineMethodResult, DestroyedWithoutAnswerWarns) {
   { flutter::EngineMethodResult<EncodableValue> result(recorder.reply(), &flutter::StandardMethodCodec::GetInstance()); }
   EXPECT_EQ(testing::internal::GetCapturedStderr(), kUnanswered);
   EXPECT_TRUE(recorder.replies.empty());
+}
+
+TEST(RepeatedWarning, PrintsABurstThenOneCountingLinePerInterval) {
+  using Clock = flutter::internal::RepeatedWarning::Clock;
+  flutter::internal::RepeatedWarning warning("W", 2, std::chrono::seconds(10));
+  const std::pair<int, const char*> occurrences[] = {
+      {0, "W"}, {1, "W"}, {2, nullptr}, {3, nullptr}, {12, "W (3 times since the last such line)"},
+      {13, nullptr}, {30, "W (2 times since the last such line)"}, {31, nullptr},
+  };
+  for (const auto& [second, expected] : occurrences) {
+    SCOPED_TRACE(second);
+    auto line = warning.occur(Clock::time_point(std::chrono::seconds(second)));
+    if (expected)
+      EXPECT_EQ(line, std::optional<std::string>(expected));
+    else
+      EXPECT_FALSE(line);
+  }
 }
 
 // A messenger that keeps its handlers, so a test can deliver bytes to them.

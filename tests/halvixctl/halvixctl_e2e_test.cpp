@@ -2,11 +2,16 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -15,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/flutter_engine/messenger_socket.h"
 #include "tests/support/hot_dev_app.h"
 #include "tests/support/temp_dir.h"
 
@@ -151,6 +157,7 @@ TEST_F(HalvixctlTest, ExitCodesAndRawOutput) {
       {{kChannel, "forwardPlateCall", "\"hex:0\""}, 1, ""},
       {{"--timeout", "-1", kChannel, "x"}, 1, ""},
       {{"--bogus", kChannel, "x"}, 1, ""},
+      {{kChannel, "initSDK", std::string(20000, '[') + std::string(20000, ']')}, 1, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -158,6 +165,76 @@ TEST_F(HalvixctlTest, ExitCodesAndRawOutput) {
     EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
     EXPECT_EQ(run.out, c.out);
   }
+}
+
+TEST_F(HalvixctlTest, ASecondHostOnTheSamePathIsRefused) {
+  Outcome second = runProgram({kBin + "/halvix_testhost", "--socket", socket}, scratch);
+  EXPECT_EQ(second.exitCode, 1);
+  EXPECT_NE(second.err.find("another host is listening on " + socket), std::string::npos) << second.err;
+  Outcome call = ctl({kChannel, "unInitSDK"});
+  EXPECT_EQ(call.exitCode, 0) << call.err;
+  EXPECT_EQ(call.out, "null\n");
+}
+
+// A server that another user runs at `path`, with a reply ready for the
+// first call; it writes to `report` a byte once it listens, then how many
+// bytes its one client sent.
+pid_t squat(const std::string& path, uid_t user, int report) {
+  pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  auto address = halvix::flutter_engine::messengerSocketAddress(path);
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0) ::_exit(2);
+  if (::setgid(user) != 0 || ::setuid(user) != 0 || ::listen(fd, 1) != 0) ::_exit(3);
+  char ready = 1;
+  if (::write(report, &ready, 1) != 1) ::_exit(4);
+  int client = ::accept(fd, nullptr, nullptr);
+  const uint8_t successNull[] = {7, 0, 0, 0, 2, 1, 0, 0, 0, 0, 0};
+  ::send(client, successNull, sizeof successNull, MSG_NOSIGNAL);  // the client may be gone already
+  size_t received = 0;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(client, buffer, sizeof buffer)) > 0;) received += static_cast<size_t>(n);
+  if (::write(report, &received, sizeof received) != sizeof received) ::_exit(6);
+  ::_exit(0);
+}
+
+TEST(Halvixctl, NeitherEndTrustsWhatAnotherUserControls) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  const uid_t other = 65534;
+  halvix::test::TempDir dir;
+
+  // halvixctl sends nothing to a squatter and prints nothing of its reply.
+  std::string path = (dir.path() / "squatted.sock").string();
+  int report[2];
+  ASSERT_EQ(::pipe(report), 0);
+  pid_t squatter = squat(path, other, report[1]);
+  ::close(report[1]);
+  char ready = 0;
+  ASSERT_EQ(::read(report[0], &ready, 1), 1);
+  Outcome run = runProgram({kBin + "/halvixctl", "--socket", path, kChannel, "initSDK", R"({"lsdName":"secret"})"}, dir);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("refusing the messenger at " + path + ": it is served by uid 65534"), std::string::npos)
+      << run.err;
+  size_t received = 1;
+  EXPECT_EQ(::read(report[0], &received, sizeof received), static_cast<ssize_t>(sizeof received));
+  EXPECT_EQ(received, 0u);
+  ::close(report[0]);
+  int status = 0;
+  ::waitpid(squatter, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  // The host refuses a default folder that another user owns.
+  auto runtime = dir.path() / "runtime";
+  std::filesystem::create_directory(runtime);
+  ASSERT_EQ(::chown(runtime.c_str(), other, other), 0);
+  ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  Outcome host = runProgram({kBin + "/halvix_testhost"}, dir);
+  ::unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_EQ(host.exitCode, 1);
+  EXPECT_NE(host.err.find("the socket folder " + runtime.string() + " belongs to uid 65534, not to you"),
+            std::string::npos)
+      << host.err;
 }
 
 TEST(Halvixctl, UnreachableSocketIsAConnectionError) {

@@ -1,5 +1,9 @@
+#include <memory>
+#include <string>
+
 #include <gtest/gtest.h>
 
+#include "platform/flutter/standard_codec.h"
 #include "tools/halvixctl/json_mapping.h"
 
 namespace {
@@ -44,6 +48,49 @@ TEST(JsonMapping, RejectsWhatCannotBeMapped) {
   for (const char* text : {"\"hex:0\"", "\"hex:zz\"", "18446744073709551615", "[\"hex:123\"]"}) {
     SCOPED_TRACE(text);
     EXPECT_THROW(jsonToValue(json::parse(text)), halvix::ctl::JsonMappingError);
+  }
+}
+
+// Arrays, or objects of one key, `levels` deep around `inner`.
+std::string nested(int levels, const std::string& inner, bool objects) {
+  std::string text;
+  for (int i = 0; i < levels; ++i) text += objects ? "{\"k\":" : "[";
+  text += inner;
+  for (int i = 0; i < levels; ++i) text += objects ? "}" : "]";
+  return text;
+}
+
+TEST(JsonMapping, RefusesNestingDeeperThanTheCodecDecodes) {
+  const int limit = flutter::StandardCodecSerializer::kMaxNestingDepth;
+  const auto& codec = flutter::StandardMethodCodec::GetInstance();
+  struct Case {
+    std::string text;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {nested(limit, "1", false), true},        {nested(limit, "1", true), true},
+      {nested(limit, "[]", false), true},      {nested(limit + 1, "[]", false), false},
+      {nested(limit + 1, "1", false), false},
+      {nested(limit + 1, "1", true), false},   {nested(20000, "", false), false},
+      {nested(20000, "1", true), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 40) + "... " + std::to_string(c.text.size()) + " chars");
+    if (!c.accepted) {
+      try {
+        halvix::ctl::parseJson(c.text);
+        ADD_FAILURE() << "accepted";
+      } catch (const halvix::ctl::JsonMappingError& e) {
+        EXPECT_STREQ(e.what(), "values nested deeper than 128 levels, the most the standard codec accepts");
+      }
+      continue;
+    }
+    // What is accepted, the engine's decoder takes too.
+    flutter::MethodCall<EncodableValue> call("m", std::make_unique<EncodableValue>(jsonToValue(halvix::ctl::parseJson(c.text))));
+    auto bytes = codec.EncodeMethodCall(call);
+    auto decoded = codec.DecodeMethodCall(bytes->data(), bytes->size());
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(*decoded->arguments(), *call.arguments());
   }
 }
 

@@ -2,10 +2,12 @@
 // beside the executable, runs it on the platform loop, registers the SDK
 // plugin and the razerkit channel, and serves the messenger socket until
 // SIGINT or SIGTERM.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <boost/asio/io_context.hpp>
@@ -17,7 +19,7 @@
 #include "platform/flutter/binary_messenger_impl.h"
 #include "platform/flutter/engine_api.h"
 #include "platform/flutter_engine/asio_task_runner.h"
-#include "platform/flutter_engine/messenger_client.h"
+#include "platform/flutter_engine/messenger_socket.h"
 #include "platform/flutter_engine/stand_in_loader.h"
 #include "sdk/flutter_lib_corvel_plugin.h"
 
@@ -41,7 +43,10 @@ int serve(const std::string& socketPath, const halvix::sdk::SdkDirectories& dire
   FlutterDesktopEngineRef engine = engineApi.FlutterDesktopEngineCreate(&properties);
   if (!engine) return 1;
   if (int error = standIn.listen(engine, socketPath.c_str())) {
-    std::fprintf(stderr, "halvix_testhost: cannot listen on %s: %s\n", socketPath.c_str(), std::strerror(error));
+    if (error == EADDRINUSE)
+      std::fprintf(stderr, "halvix_testhost: another host is listening on %s\n", socketPath.c_str());
+    else
+      std::fprintf(stderr, "halvix_testhost: cannot listen on %s: %s\n", socketPath.c_str(), std::strerror(error));
     engineApi.FlutterDesktopEngineDestroy(engine);
     return 1;
   }
@@ -68,7 +73,7 @@ int serve(const std::string& socketPath, const halvix::sdk::SdkDirectories& dire
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string socketPath = halvix::flutter_engine::defaultMessengerSocketPath();
+  std::optional<std::string> socketPath;
   halvix::sdk::SdkDirectories directories;
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string option = argv[i];
@@ -87,10 +92,20 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 1;
   }
+  // A path given is used as it is; the default one only in a folder that is
+  // the user's own.
+  if (!socketPath) {
+    auto location = halvix::flutter_engine::defaultMessengerSocketLocation();
+    if (std::string problem = halvix::flutter_engine::prepareMessengerSocketFolder(location); !problem.empty()) {
+      std::fprintf(stderr, "halvix_testhost: %s\n", problem.c_str());
+      return 1;
+    }
+    socketPath = location.path;
+  }
   // Outlives the engine and with it the channel's handler.
   ChromaBridge chroma;
   try {
-    return serve(socketPath, directories, chroma);
+    return serve(*socketPath, directories, chroma);
   } catch (const flutter::EngineLoadError& e) {
     std::fprintf(stderr, "halvix_testhost: %s\n", e.what());
     return 1;

@@ -4,6 +4,8 @@
 #include <limits>
 #include <string>
 
+#include "platform/flutter/standard_codec.h"
+
 namespace halvix::ctl {
 
 namespace {
@@ -58,6 +60,18 @@ nlohmann::json numbers(const std::vector<T>& list) {
 }
 
 }  // namespace
+
+nlohmann::json parseJson(const std::string& text) {
+  constexpr int kMaxDepth = flutter::StandardCodecSerializer::kMaxNestingDepth;
+  // The depth the parser reports is the codec's: the outermost value is at
+  // depth 0, the items of a list or map one deeper.
+  return nlohmann::json::parse(text, [](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
+    if (depth > kMaxDepth)
+      throw JsonMappingError("values nested deeper than " + std::to_string(kMaxDepth) +
+                             " levels, the most the standard codec accepts");
+    return true;
+  });
+}
 
 EncodableValue jsonToValue(const nlohmann::json& json) {
   switch (json.type()) {

@@ -5,6 +5,7 @@
 // Uint8List. Typed lists print as arrays of numbers; map keys that are not
 // strings print as their JSON text.
 #include <stdexcept>
+#include <string>
 
 #include <nlohmann/json.hpp>
 
@@ -17,6 +18,10 @@ class JsonMappingError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Parses JSON text, refusing (JsonMappingError) values nested deeper than
+// the standard codec decodes: the parser stops there, before the tree grows
+// deep enough for anything that walks it to run out of stack.
+nlohmann::json parseJson(const std::string& text);
 flutter::EncodableValue jsonToValue(const nlohmann::json& json);
 nlohmann::json valueToJson(const flutter::EncodableValue& value);
 

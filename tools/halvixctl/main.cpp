@@ -28,7 +28,9 @@ constexpr const char* kUsageText =
     "usage: halvixctl [--socket PATH] [--timeout SECONDS] [--raw] CHANNEL METHOD [ARGS]\n"
     "  ARGS is JSON: objects are maps, arrays lists, integers int32 when they fit\n"
     "  (else int64), and \"hex:0a0b...\" a Uint8List. Replies print the same way.\n"
-    "  --raw prints the reply envelope as hexadecimal.\n"
+    "  --raw prints the reply envelope as hexadecimal. The socket is by default\n"
+    "  $XDG_RUNTIME_DIR/halvix-messenger.sock, else /tmp/halvix-<uid>/messenger.sock;\n"
+    "  one served by another user is refused.\n"
     "  exit: 0 success, 2 error reply, 3 not implemented, 4 no reply in time,\n"
     "        1 usage or connection error\n";
 
@@ -83,7 +85,7 @@ int parse(int argc, char** argv, Options& options) {
   if (positional.size() == 3) {
     try {
       options.arguments =
-          std::make_unique<EncodableValue>(halvix::ctl::jsonToValue(nlohmann::json::parse(positional[2])));
+          std::make_unique<EncodableValue>(halvix::ctl::jsonToValue(halvix::ctl::parseJson(positional[2])));
     } catch (const std::exception& e) {
       return usage(std::string("bad ARGS: ") + e.what());
     }
