@@ -62,7 +62,8 @@ void Activation::start(ResultCallback done, StateOptions options) {
   worker_ = std::make_unique<boost::thread>([self = shared_from_this(), options = std::move(options)]() mutable {
     std::shared_ptr<Activation> keep = std::move(self);
     keep->workerMain(std::move(options));
-    if (keep->abandoned_.load()) {
+    Ending running = Ending::Running;
+    if (!keep->ending_.compare_exchange_strong(running, Ending::Returned)) {
       sdkLog(kLuaPrintLevel, "SDK worker: an abandoned activation has finished\n");
       g_abandonedWorkersRunning.fetch_sub(1);
     }
@@ -114,13 +115,22 @@ bool Activation::end() {
   if (!worker_->try_join_for(boost::chrono::milliseconds(kStopGrace.count()))) {
     interrupt();
     if (!worker_->try_join_for(boost::chrono::milliseconds(kInterruptGrace.count()))) {
+      // Counted before the worker can see itself abandoned, so that its
+      // return always finds the count to take itself off.
+      g_abandonedWorkersRunning.fetch_add(1);
+      Ending running = Ending::Running;
+      if (!ending_.compare_exchange_strong(running, Ending::Abandoned)) {
+        // It returned just now after all.
+        g_abandonedWorkersRunning.fetch_sub(1);
+        worker_->join();
+        worker_.reset();
+        return true;
+      }
       const char* where = busyIn_.load();
       sdkLog(kLuaPrintLevel,
              "unInitSDK: the SDK worker did not stop within %lld ms (the Lua application did not return from "
              "%s, even when interrupted); the activation is abandoned and its worker left to finish on its own\n",
              static_cast<long long>((kStopGrace + kInterruptGrace).count()), where ? where : "a native call");
-      abandoned_ = true;
-      g_abandonedWorkersRunning.fetch_add(1);
       startReport_->report(false, kStartupInterrupted);
       worker_->detach();
       worker_.reset();

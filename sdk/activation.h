@@ -116,7 +116,10 @@ class Activation : public std::enable_shared_from_this<Activation> {
   std::atomic<bool> ticking_{false};
   std::atomic<bool> interrupted_{false};
   std::atomic<bool> workerFinished_{false};
-  std::atomic<bool> abandoned_{false};
+  // Who frees the activation when the worker is slow: whichever of the
+  // worker (returning) and the platform thread (giving up) gets there first.
+  enum class Ending { Running, Returned, Abandoned };
+  std::atomic<Ending> ending_{Ending::Running};
   std::atomic<std::uint64_t> tickCount_{0};
   std::atomic<std::chrono::steady_clock::rep> tickDeadline_;
   // The application entry point the worker is in, named in the log when the
