@@ -122,7 +122,7 @@ LRESULT Win32Window::MessageHandler(HWND window, UINT message, WPARAM wparam, LP
       if (child_content_) SetFocus(child_content_);
       return 0;
   }
-  return DefWindowProcW(window_handle_, message, wparam, lparam);
+  return DefWindowProcW(window, message, wparam, lparam);
 }
 
 void Win32Window::Destroy() {

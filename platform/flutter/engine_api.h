@@ -17,6 +17,12 @@
   X(FlutterDesktopEngineDestroy)                  \
   X(FlutterDesktopEngineGetPluginRegistrar)       \
   X(FlutterDesktopEngineGetMessenger)             \
+  X(FlutterDesktopEngineReloadSystemFonts)        \
+  X(FlutterDesktopViewControllerCreate)           \
+  X(FlutterDesktopViewControllerDestroy)          \
+  X(FlutterDesktopViewControllerGetView)          \
+  X(FlutterDesktopViewControllerHandleTopLevelWindowProc) \
+  X(FlutterDesktopViewGetHWND)                    \
   X(FlutterDesktopMessengerSend)                  \
   X(FlutterDesktopMessengerSendWithReply)         \
   X(FlutterDesktopMessengerSendResponse)          \
@@ -27,7 +33,14 @@
   X(FlutterDesktopMessengerLock)                  \
   X(FlutterDesktopMessengerUnlock)                \
   X(FlutterDesktopPluginRegistrarGetMessenger)    \
-  X(FlutterDesktopPluginRegistrarSetDestructionHandler)
+  X(FlutterDesktopPluginRegistrarSetDestructionHandler) \
+  X(FlutterDesktopPluginRegistrarGetView)         \
+  X(FlutterDesktopRegistrarGetTextureRegistrar)   \
+  X(FlutterDesktopTextureRegistrarRegisterExternalTexture) \
+  X(FlutterDesktopTextureRegistrarUnregisterExternalTexture) \
+  X(FlutterDesktopTextureRegistrarMarkExternalTextureFrameAvailable) \
+  X(FlutterDesktopResyncOutputStreams)            \
+  X(FlutterDesktopGetDpiForMonitor)
 
 namespace flutter {
 

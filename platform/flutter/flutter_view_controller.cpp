@@ -17,6 +17,8 @@ FlutterViewController::FlutterViewController(int width, int height, const DartPr
   const FlutterDesktopApi& api = EngineApi();
   controller_ = api.FlutterDesktopViewControllerCreate(width, height, engine_->RelinquishEngine());
   if (!controller_) {
+    // The engine went with the failed controller.
+    engine_.reset();
     std::cerr << "Failed to create view controller." << std::endl;
     return;
   }

@@ -1,12 +1,13 @@
 #pragma once
 // The engine library's C interface: the FlutterDesktop... functions the host
-// uses for engines, messaging and plugin registration, with the signatures
-// of Flutter's desktop embedding API. Nothing links against them: the client
+// uses for engines, views, messaging and plugin registration, with the
+// signatures of Flutter's desktop embedding API. Nothing links against them: the client
 // wrapper calls them through a table filled when the engine library is
 // loaded (platform/flutter/engine_api.h).
 #include <stdbool.h>
 #include <stddef.h>
 #include <stdint.h>
+#include <windows.h>
 
 #if defined(__GNUC__)
 #define FLUTTER_EXPORT __attribute__((visibility("default")))
@@ -22,6 +23,10 @@ typedef struct FlutterDesktopEngine* FlutterDesktopEngineRef;
 typedef struct FlutterDesktopMessenger* FlutterDesktopMessengerRef;
 typedef struct FlutterDesktopPluginRegistrar* FlutterDesktopPluginRegistrarRef;
 typedef struct _FlutterPlatformMessageResponseHandle FlutterDesktopMessageResponseHandle;
+typedef struct FlutterDesktopViewControllerState* FlutterDesktopViewControllerRef;
+typedef struct FlutterDesktopView* FlutterDesktopViewRef;
+typedef struct FlutterDesktopTextureRegistrar* FlutterDesktopTextureRegistrarRef;
+typedef struct FlutterDesktopTextureInfo FlutterDesktopTextureInfo;
 
 typedef struct {
   const wchar_t* assets_path;
@@ -83,6 +88,36 @@ FLUTTER_EXPORT void FlutterDesktopMessengerUnlock(FlutterDesktopMessengerRef mes
 FLUTTER_EXPORT FlutterDesktopMessengerRef FlutterDesktopPluginRegistrarGetMessenger(FlutterDesktopPluginRegistrarRef registrar);
 FLUTTER_EXPORT void FlutterDesktopPluginRegistrarSetDestructionHandler(FlutterDesktopPluginRegistrarRef registrar,
                                                                        FlutterDesktopOnPluginRegistrarDestroyed callback);
+FLUTTER_EXPORT FlutterDesktopViewRef FlutterDesktopPluginRegistrarGetView(FlutterDesktopPluginRegistrarRef registrar);
+FLUTTER_EXPORT FlutterDesktopTextureRegistrarRef FlutterDesktopRegistrarGetTextureRegistrar(
+    FlutterDesktopPluginRegistrarRef registrar);
+
+// Runs the engine and gives it a view of the given size; the controller owns
+// the engine from then on, also when creation fails (null).
+FLUTTER_EXPORT FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(int width, int height,
+                                                                                FlutterDesktopEngineRef engine);
+// Destroys the view and the engine.
+FLUTTER_EXPORT void FlutterDesktopViewControllerDestroy(FlutterDesktopViewControllerRef controller);
+FLUTTER_EXPORT FlutterDesktopViewRef FlutterDesktopViewControllerGetView(FlutterDesktopViewControllerRef controller);
+// Offers a message of the top-level window to the engine; true (with
+// *result set) when the engine handled it.
+FLUTTER_EXPORT bool FlutterDesktopViewControllerHandleTopLevelWindowProc(FlutterDesktopViewControllerRef controller,
+                                                                        HWND hwnd, UINT message, WPARAM wparam,
+                                                                        LPARAM lparam, LRESULT* result);
+FLUTTER_EXPORT HWND FlutterDesktopViewGetHWND(FlutterDesktopViewRef view);
+FLUTTER_EXPORT void FlutterDesktopEngineReloadSystemFonts(FlutterDesktopEngineRef engine);
+
+FLUTTER_EXPORT int64_t FlutterDesktopTextureRegistrarRegisterExternalTexture(
+    FlutterDesktopTextureRegistrarRef texture_registrar, const FlutterDesktopTextureInfo* info);
+FLUTTER_EXPORT void FlutterDesktopTextureRegistrarUnregisterExternalTexture(
+    FlutterDesktopTextureRegistrarRef texture_registrar, int64_t texture_id, void (*callback)(void* user_data),
+    void* user_data);
+FLUTTER_EXPORT bool FlutterDesktopTextureRegistrarMarkExternalTextureFrameAvailable(
+    FlutterDesktopTextureRegistrarRef texture_registrar, int64_t texture_id);
+
+// After the process's standard streams were reopened (a new console).
+FLUTTER_EXPORT void FlutterDesktopResyncOutputStreams(void);
+FLUTTER_EXPORT UINT FlutterDesktopGetDpiForMonitor(HMONITOR monitor);
 
 #ifdef __cplusplus
 }  // extern "C"

@@ -46,16 +46,29 @@ bool HalvixFlutterSetPlatformTaskRunner(const HalvixFlutterTaskRunner* runner) {
   return true;
 }
 
+// Without a runner lent by the host, the calling thread's message loop is
+// the platform thread, as with Flutter's own engine.
 FlutterDesktopEngineRef FlutterDesktopEngineCreate(const FlutterDesktopEngineProperties* engine_properties) {
-  (void)engine_properties;
+  auto engine = std::make_unique<FlutterDesktopEngine>();
+  if (engine_properties && engine_properties->dart_entrypoint_argv) {
+    for (int i = 0; i < engine_properties->dart_entrypoint_argc; ++i) {
+      const char* argument = engine_properties->dart_entrypoint_argv[i];
+      engine->arguments.emplace_back(argument ? argument : "");
+    }
+  }
   auto& current = platformTaskRunner();
   std::lock_guard lock(current.mutex);
-  if (!current.runner) {
-    std::cerr << "engine stand-in: no platform task runner is set; the engine is not created" << std::endl;
-    return nullptr;
+  if (current.runner) {
+    engine->core = std::make_shared<EngineCore>(*current.runner);
+  } else {
+    engine->windowRunner = halvix::flutter_engine::WindowTaskRunner::create();
+    if (!engine->windowRunner) {
+      std::cerr << "engine stand-in: no message window for the platform thread; the engine is not created"
+                << std::endl;
+      return nullptr;
+    }
+    engine->core = std::make_shared<EngineCore>(PlatformRunner(engine->windowRunner->runner()));
   }
-  auto engine = std::make_unique<FlutterDesktopEngine>();
-  engine->core = std::make_shared<EngineCore>(*current.runner);
   return engine.release();
 }
 
@@ -63,6 +76,7 @@ bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef engine) {
   if (!engine) return false;
   engine->core->shutdown();
   engine->core.reset();
+  engine->windowRunner.reset();
   delete engine;
   return true;
 }

@@ -150,6 +150,11 @@ int EngineCore::listen(const std::string& path) {
   return error;
 }
 
+void EngineCore::reloadSystemFonts() {
+  static constexpr char kFontsChange[] = R"({"type":"fontsChange"})";
+  send("flutter/system", reinterpret_cast<const uint8_t*>(kFontsChange), sizeof kFontsChange - 1, nullptr, nullptr);
+}
+
 void EngineCore::shutdown() {
   if (shutDown_) return;
   shutDown_ = true;

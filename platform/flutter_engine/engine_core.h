@@ -17,12 +17,17 @@
 #include "platform/flutter_api/flutter_windows.h"
 #include "platform/flutter_engine/messenger_server.h"
 #include "platform/flutter_engine/platform_runner.h"
+#include "platform/flutter_engine/window_task_runner.h"
 
 namespace halvix::flutter_engine {
 
 class EngineCore;
 
 }  // namespace halvix::flutter_engine
+
+struct FlutterDesktopView {
+  HWND window = nullptr;
+};
 
 // Shared by the engine and whoever holds a reference (Flutter's AddRef and
 // Release), so that it outlives the engine: an answer that comes late, from
@@ -62,6 +67,9 @@ class EngineCore : public std::enable_shared_from_this<EngineCore> {
 
   FlutterDesktopMessenger* messenger() { return messenger_; }
   FlutterDesktopPluginRegistrar* registrar() { return &registrar_; }
+  // Set while a view controller owns the engine.
+  FlutterDesktopView* view() const { return view_; }
+  void setView(FlutterDesktopView* view) { view_ = view; }
 
   void setCallback(const std::string& channel, FlutterDesktopMessageCallback callback, void* userData);
   bool send(const std::string& channel, const uint8_t* message, size_t size, FlutterDesktopBinaryReply reply,
@@ -72,6 +80,9 @@ class EngineCore : public std::enable_shared_from_this<EngineCore> {
 
   int setFrameTimeout(std::chrono::milliseconds timeout);
   int listen(const std::string& path);
+  // Tells the Dart side, as Flutter does on "flutter/system", that the
+  // system's fonts changed.
+  void reloadSystemFonts();
   // Registrar destruction handler, then the messenger and the socket; leaves
   // nothing running.
   void shutdown();
@@ -102,6 +113,7 @@ class EngineCore : public std::enable_shared_from_this<EngineCore> {
   FlutterDesktopMessenger* messenger_;
   FlutterDesktopPluginRegistrar registrar_{this};
   bool shutDown_ = false;
+  FlutterDesktopView* view_ = nullptr;
   std::chrono::milliseconds frameTimeout_ = MessengerServer::kDefaultFrameTimeout;
   std::map<std::string, Handler> handlers_;
   // Clients as the platform thread knows them: opened and not yet closed.
@@ -117,4 +129,10 @@ class EngineCore : public std::enable_shared_from_this<EngineCore> {
 
 struct FlutterDesktopEngine {
   std::shared_ptr<halvix::flutter_engine::EngineCore> core;
+  // The Dart entry point's arguments, read when a view controller runs the
+  // engine.
+  std::vector<std::string> arguments;
+  // The platform thread when the host lent none; goes after the core, and
+  // runs what is still queued as it goes.
+  std::shared_ptr<halvix::flutter_engine::WindowTaskRunner> windowRunner;
 };

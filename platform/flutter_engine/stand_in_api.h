@@ -23,7 +23,8 @@ typedef struct {
 } HalvixFlutterTaskRunner;
 
 // Sets the platform thread of the engines created from now on; a null runner
-// unsets it, after which FlutterDesktopEngineCreate gives null. False (and
+// unsets it, after which an engine takes the message loop of the thread that
+// creates it (a hidden window, as Flutter's own engine does). False (and
 // nothing changed) when the runner is malformed.
 FLUTTER_EXPORT bool HalvixFlutterSetPlatformTaskRunner(const HalvixFlutterTaskRunner* runner);
 
@@ -50,6 +51,15 @@ FLUTTER_EXPORT int HalvixFlutterEngineSetFrameTimeout(FlutterDesktopEngineRef en
 // the engine is gone.
 FLUTTER_EXPORT void HalvixFlutterMessengerDiscardResponse(FlutterDesktopMessengerRef messenger,
                                                           const FlutterDesktopMessageResponseHandle* handle);
+
+// The DPI that FlutterDesktopGetDpiForMonitor reports for every monitor:
+// this environment variable's value when it is a number from 72 to 960,
+// else 96.
+#define HALVIX_FLUTTER_DPI_VARIABLE "HALVIX_MONITOR_DPI"
+
+// A view controller runs its engine: the messenger is then served on the
+// socket named by "--socket PATH" among the Dart entry point's arguments,
+// else at the default location (see messenger_socket.h).
 
 #ifdef __cplusplus
 }  // extern "C"
