@@ -117,7 +117,9 @@ int main(int argc, char** argv) {
 
   int status;
   try {
-    status = halvix::host::RunHost(arguments, CloseOnSignal::setTarget);
+    halvix::host::HostHooks hooks;
+    hooks.onWindow = CloseOnSignal::setTarget;
+    status = halvix::host::RunHost(arguments, hooks);
   } catch (const flutter::EngineLoadError& e) {
     std::fprintf(stderr, "halvix: %s\n", e.what());
     status = kEngineLoadFailed;

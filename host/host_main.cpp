@@ -16,8 +16,9 @@ sdk::SdkDirectories sdkDirectoriesFrom(const std::vector<std::string>& arguments
   return directories;
 }
 
-int RunHost(const std::vector<std::string>& arguments, void (*onWindow)(HWND window)) {
-  if (int error = platform::socketsStartup()) {
+int RunHost(const std::vector<std::string>& arguments, const HostHooks& hooks) {
+  auto startSockets = hooks.startSockets ? hooks.startSockets : platform::socketsStartup;
+  if (int error = startSockets()) {
     std::printf("Windows socket initialize failed(WSAStartup): %d\n", error);
     std::fflush(stdout);
     return 1;
@@ -29,14 +30,14 @@ int RunHost(const std::vector<std::string>& arguments, void (*onWindow)(HWND win
   FlutterWindow window(project, sdkDirectoriesFrom(arguments));
   if (!window.CreateAndShow(L"Halvix", Win32Window::Point{10, 10}, Win32Window::Size{1024, 768})) return 1;
   window.SetQuitOnClose(true);
-  if (onWindow) onWindow(window.GetHandle());
+  if (hooks.onWindow) hooks.onWindow(window.GetHandle());
 
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0)) {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
-  if (onWindow) onWindow(nullptr);
+  if (hooks.onWindow) hooks.onWindow(nullptr);
 
   platform::socketsCleanup();
   return 0;

@@ -16,9 +16,16 @@ namespace halvix::host {
 // from the same arguments, which all go to the Dart entry point.)
 sdk::SdkDirectories sdkDirectoriesFrom(const std::vector<std::string>& arguments);
 
+struct HostHooks {
+  // The socket library's start-up: 0, or the error number it failed with.
+  int (*startSockets)() = nullptr;
+  // Learns the main window's handle once it exists, and null when the loop
+  // has ended.
+  void (*onWindow)(HWND window) = nullptr;
+};
+
 // Returns the exit code: 0 after the loop ended, 1 when sockets cannot be
-// started or the main window cannot be created. `onWindow` learns the main
-// window's handle once it exists, and null when the loop has ended.
-int RunHost(const std::vector<std::string>& arguments, void (*onWindow)(HWND window) = nullptr);
+// started or the main window cannot be created.
+int RunHost(const std::vector<std::string>& arguments, const HostHooks& hooks = {});
 
 }  // namespace halvix::host

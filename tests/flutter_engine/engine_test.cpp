@@ -383,10 +383,12 @@ TEST(EngineCreate, NeedsAWellFormedPlatformTaskRunner) {
     EXPECT_NE(engine, nullptr);
     api().FlutterDesktopEngineDestroy(engine);
   }
+  // Without one, the engine takes this thread's message loop (the host
+  // tests drive it).
   EXPECT_TRUE(host.standIn().setPlatformTaskRunner(nullptr));
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(api().FlutterDesktopEngineCreate(&properties), nullptr);
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("no platform task runner"), std::string::npos);
+  FlutterDesktopEngineRef engine = api().FlutterDesktopEngineCreate(&properties);
+  EXPECT_NE(engine, nullptr);
+  api().FlutterDesktopEngineDestroy(engine);
 }
 
 }  // namespace

@@ -1,30 +1,21 @@
-// halvixctl plays the Dart side against the test host over the socket.
-#include <fcntl.h>
+// halvixctl plays the Dart side against the host over the socket.
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/flutter_engine/messenger_socket.h"
+#include "tests/support/host_process.h"
 #include "tests/support/hot_dev_app.h"
 #include "tests/support/temp_dir.h"
-
-extern char** environ;
 
 namespace {
 
@@ -33,41 +24,13 @@ using namespace std::chrono_literals;
 const std::string kBin = HALVIX_BIN_DIR;
 constexpr const char* kChannel = "com.brisktide.corvel.methodchannel";
 
-struct Outcome {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
+using halvix::test::ProcessOutcome;
+using Outcome = ProcessOutcome;
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Runs a program to its end, its output and errors going to files.
-Outcome runProgram(const std::vector<std::string>& args, const halvix::test::TempDir& dir) {
-  std::string outPath = (dir.path() / "out.txt").string();
-  std::string errPath = (dir.path() / "err.txt").string();
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  Outcome run;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  run.out = slurp(outPath);
-  run.err = slurp(errPath);
-  return run;
+Outcome runProgram(std::vector<std::string> args, const halvix::test::TempDir& dir) {
+  std::string program = args.front();
+  args.erase(args.begin());
+  return halvix::test::runToEnd(program, args, dir.path());
 }
 
 class HalvixctlTest : public testing::Test {
@@ -85,27 +48,15 @@ class HalvixctlTest : public testing::Test {
               "end\n"
               "return M\n");
     socket = (app.path() / "m.sock").string();
-    std::string host = kBin + "/halvix_testhost";
-    std::string log = (app.path() / "host.log").string();
-    std::vector<std::string> args{host, "--socket", socket, "--drive-root", app.path().string()};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ASSERT_EQ(posix_spawn(&hostPid, host.c_str(), &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    for (int i = 0; i < 400 && slurp(log).find("ready") == std::string::npos; ++i) std::this_thread::sleep_for(25ms);
-    ASSERT_NE(slurp(log).find("ready"), std::string::npos);
+    host.emplace(kBin + "/halvix", std::vector<std::string>{"--socket", socket, "--drive-root", app.path().string()},
+                 logs.path());
+    ASSERT_TRUE(host->waitForSocket(socket)) << host->finish(SIGKILL).err;
   }
 
   void TearDown() override {
-    if (hostPid > 0) {
-      kill(hostPid, SIGTERM);
-      int status = 0;
-      waitpid(hostPid, &status, 0);
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    if (host && host->started()) {
+      Outcome end = host->finish(SIGTERM);
+      EXPECT_EQ(end.exitCode, 0) << end.err;
     }
   }
 
@@ -116,8 +67,9 @@ class HalvixctlTest : public testing::Test {
 
   halvix::test::TempDir app;
   halvix::test::TempDir scratch;
+  halvix::test::TempDir logs;
   std::string socket;
-  pid_t hostPid = -1;
+  std::optional<halvix::test::HostProcess> host;
 };
 
 TEST_F(HalvixctlTest, DrivesAWholeActivation) {
@@ -168,7 +120,7 @@ TEST_F(HalvixctlTest, ExitCodesAndRawOutput) {
 }
 
 TEST_F(HalvixctlTest, ASecondHostOnTheSamePathIsRefused) {
-  Outcome second = runProgram({kBin + "/halvix_testhost", "--socket", socket}, scratch);
+  Outcome second = runProgram({kBin + "/halvix", "--socket", socket}, scratch);
   EXPECT_EQ(second.exitCode, 1);
   EXPECT_NE(second.err.find("another host is listening on " + socket), std::string::npos) << second.err;
   Outcome call = ctl({kChannel, "unInitSDK"});
@@ -229,7 +181,7 @@ TEST(Halvixctl, NeitherEndTrustsWhatAnotherUserControls) {
   std::filesystem::create_directory(runtime);
   ASSERT_EQ(::chown(runtime.c_str(), other, other), 0);
   ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-  Outcome host = runProgram({kBin + "/halvix_testhost"}, dir);
+  Outcome host = runProgram({kBin + "/halvix"}, dir);
   ::unsetenv("XDG_RUNTIME_DIR");
   EXPECT_EQ(host.exitCode, 1);
   EXPECT_NE(host.err.find("the socket folder " + runtime.string() + " belongs to uid 65534, not to you"),

@@ -1,0 +1,103 @@
+#include "tests/support/host_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace halvix::test {
+
+namespace {
+
+bool connects(const std::string& path) {
+  sockaddr_un address{};
+  if (path.size() >= sizeof address.sun_path) return false;
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return connected;
+}
+
+}  // namespace
+
+std::string readWholeFile(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+HostProcess::HostProcess(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::filesystem::path& logs, const std::vector<std::string>& environment)
+    : outPath_(logs / "out.txt"), errPath_(logs / "err.txt") {
+  std::vector<std::string> argumentStore{program};
+  argumentStore.insert(argumentStore.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& argument : argumentStore) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> environmentStore(environment);
+  for (char** entry = environ; *entry; ++entry) environmentStore.emplace_back(*entry);
+  std::vector<char*> envp;
+  for (auto& entry : environmentStore) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+  posix_spawn_file_actions_destroy(&actions);
+}
+
+HostProcess::~HostProcess() {
+  if (pid_ > 0) finish(SIGKILL);
+}
+
+bool HostProcess::waitForSocket(const std::string& path, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
+    if (connects(path)) return true;
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+ProcessOutcome HostProcess::finish(int signal) {
+  ProcessOutcome outcome;
+  if (pid_ > 0) {
+    if (signal) ::kill(pid_, signal);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    pid_ = -1;
+  }
+  outcome.out = readWholeFile(outPath_);
+  outcome.err = readWholeFile(errPath_);
+  return outcome;
+}
+
+ProcessOutcome runToEnd(const std::string& program, const std::vector<std::string>& arguments,
+                        const std::filesystem::path& logs, const std::vector<std::string>& environment) {
+  HostProcess process(program, arguments, logs, environment);
+  return process.finish(0);
+}
+
+}  // namespace halvix::test
