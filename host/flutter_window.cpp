@@ -42,6 +42,9 @@ bool FlutterWindow::OnCreate() {
 }
 
 void FlutterWindow::OnDestroy() {
+  // Creation starts by destroying whatever window there was: with none yet,
+  // the window stays the main one.
+  if (!flutter_controller_ && !GetHandle()) return Win32Window::OnDestroy();
   // Late colour events and Lua completions must find no window from here on.
   FlutterWindow* self = this;
   g_mainWindow.compare_exchange_strong(self, nullptr);

@@ -1,0 +1,137 @@
+// The halvix executable as a whole: where it finds the engine, how it serves
+// the Dart side and how it ends.
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/support/host_process.h"
+#include "tests/support/hot_dev_app.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using halvix::test::HostProcess;
+using halvix::test::ProcessOutcome;
+using halvix::test::TempDir;
+using testing::HasSubstr;
+
+const fs::path kBin = HALVIX_BIN_DIR;
+
+enum class Source { kEngine, kGarbage, kNotTheEngine };
+
+void place(Source source, const fs::path& target) {
+  switch (source) {
+    case Source::kEngine:
+      fs::copy_file(kBin / "support.dat", target);
+      break;
+    case Source::kGarbage:
+      std::ofstream(target) << "not a library";
+      break;
+    case Source::kNotTheEngine:
+      fs::copy_file(kBin / "libhalvix_user32.so", target);
+      break;
+  }
+}
+
+TEST(HostProcess, FindsTheEngineAsShippedElseByTheOrdinarySearch) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<const char*, Source>> beside;
+    // Puts the executable in a folder whose path does not fit 260 characters.
+    bool deep;
+    // Empty when the host must start.
+    std::vector<std::string> failure;
+  };
+  const Case cases[] = {
+      {"shipped file", {{"support.dat", Source::kEngine}}, false, {}},
+      {"shipped file wins", {{"support.dat", Source::kEngine}, {"flutter_windows.dll", Source::kGarbage}}, false, {}},
+      {"search only", {{"flutter_windows.dll", Source::kEngine}}, false, {}},
+      {"path too long", {{"support.dat", Source::kGarbage}, {"flutter_windows.dll", Source::kEngine}}, true, {}},
+      {"neither", {}, false, {"support.dat", "flutter_windows.dll"}},
+      {"a function missing", {{"support.dat", Source::kNotTheEngine}}, false,
+       {"lacks FlutterDesktopEngineCreate", "support.dat"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    fs::path folder = dir.path();
+    if (c.deep) folder /= std::string(120, 'd') + "/" + std::string(120, 'e');
+    fs::create_directories(folder);
+    fs::copy_file(kBin / "halvix", folder / "halvix");
+    fs::copy_file(kBin / "libhalvix_user32.so", folder / "libhalvix_user32.so");
+    for (const auto& [name, source] : c.beside) place(source, folder / name);
+    const std::string socket = (dir.path() / "m.sock").string();
+
+    HostProcess host((folder / "halvix").string(), {"--socket", socket}, dir.path());
+    if (c.failure.empty()) {
+      EXPECT_TRUE(host.waitForSocket(socket));
+      ProcessOutcome end = host.finish(SIGTERM);
+      EXPECT_EQ(end.exitCode, 0) << end.err;
+      EXPECT_EQ(end.err, "");
+    } else {
+      ProcessOutcome end = host.finish(0);
+      EXPECT_EQ(end.exitCode, 2);
+      for (const std::string& part : c.failure) EXPECT_THAT(end.err, HasSubstr(part));
+    }
+  }
+}
+
+// Records every call the bridge or the Dart side makes: method and lamp.
+std::string recordingApp(const fs::path& log) {
+  return "local M = {}\n"
+         "function M.initLuaApp() end\n"
+         "function M.onTick() end\n"
+         "function M.forwardPlateCall(cb, packed)\n"
+         "  local mp = require('MessagePack')\n"
+         "  local call = mp.unpack(packed)\n"
+         "  local f = io.open('" + log.string() + "', 'a')\n"
+         "  f:write(tostring(call[2]), ' ', tostring(call[3]), '\\n')\n"
+         "  f:close()\n"
+         "  cb(mp.pack({true}))\n"
+         "end\n"
+         "return M\n";
+}
+
+TEST(HostProcess, ServesTheDartSideAndEndsCleanlyOnSigtermWithAnActivationRunning) {
+  TempDir app;
+  TempDir scratch;
+  const fs::path log = app.path() / "calls.log";
+  halvix::test::writeHotDevTree(app, recordingApp(log));
+  const std::string socket = (app.path() / "m.sock").string();
+  HostProcess host((kBin / "halvix").string(), {"--socket", socket, "--drive-root", app.path().string()},
+                   app.path());
+  ASSERT_TRUE(host.waitForSocket(socket));
+
+  auto ctl = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"--socket", socket});
+    return halvix::test::runToEnd((kBin / "halvixctl").string(), args, scratch.path());
+  };
+  const char* sdk = "com.brisktide.corvel.methodchannel";
+  EXPECT_EQ(ctl({sdk, "initSDK", R"({"sdkEnv":{"VAR_IS_HOTDEV":true},"logLevel":60})"}).out, "[true,\"\"]\n");
+  EXPECT_EQ(ctl({sdk, "startLooper"}).out, "[true,\"\"]\n");
+  EXPECT_EQ(ctl({"com.brisktide.com/razerkit", "enableChromaConnect", R"({"uuid":"A","enable":true})"}).out,
+            "null\n");
+
+  // The colour timer forwards the colour to the enabled lamp.
+  for (int i = 0; i < 400 && halvix::test::readWholeFile(log).find("setColorWithoutResponse A") == std::string::npos;
+       ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_THAT(halvix::test::readWholeFile(log), HasSubstr("setColorWithoutResponse A\n"));
+
+  ProcessOutcome end = host.finish(SIGTERM);
+  EXPECT_EQ(end.exitCode, 0);
+  EXPECT_EQ(end.err, "");
+  EXPECT_NE(access(socket.c_str(), F_OK), 0);
+}
+
+}  // namespace

@@ -1,0 +1,191 @@
+// The main window on the headless window system, with the engine stand-in
+// running on this thread's message loop as it does in the host.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "host/flutter_window.h"
+#include "host/host_main.h"
+#include "platform/flutter_engine/messenger_client.h"
+#include "platform/flutter_engine/stand_in_loader.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using halvix::host::FlutterWindow;
+using halvix::host::Win32Window;
+using namespace std::chrono_literals;
+
+// The engine table comes from the stand-in beside the test, once.
+const halvix::flutter_engine::StandIn& standIn() {
+  static halvix::flutter_engine::StandIn instance;
+  return instance;
+}
+
+RECT windowRect(HWND window) {
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  return rect;
+}
+
+RECT clientRect(HWND window) {
+  RECT rect{};
+  GetClientRect(window, &rect);
+  return rect;
+}
+
+bool sameRect(const RECT& a, const RECT& b) {
+  return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+// Dispatches this thread's messages until `done` holds; the window's colour
+// timer wakes the loop at least every 100 ms.
+bool pumpUntil(const std::function<bool()>& done, std::chrono::seconds limit = 20s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  MSG message;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline || !GetMessageW(&message, nullptr, 0, 0)) return done();
+    DispatchMessageW(&message);
+  }
+  return true;
+}
+
+bool classRegistered() {
+  WNDCLASSW probe{};
+  probe.lpfnWndProc = DefWindowProcW;
+  probe.lpszClassName = Win32Window::kWindowClassName;
+  if (!RegisterClassW(&probe)) return true;
+  UnregisterClassW(Win32Window::kWindowClassName, nullptr);
+  return false;
+}
+
+class WindowTest : public testing::Test {
+ protected:
+  void SetUp() override { standIn(); }
+  void TearDown() override { unsetenv(HALVIX_FLUTTER_DPI_VARIABLE); }
+
+  flutter::DartProject project() const {
+    flutter::DartProject project(L"data");
+    project.set_dart_entrypoint_arguments({"--socket", socket});
+    return project;
+  }
+
+  halvix::test::TempDir dir;
+  std::string socket = (dir.path() / "m.sock").string();
+};
+
+TEST_F(WindowTest, CreatedScaledByTheMonitorDpiWithTheClassRegisteredWhileAWindowLives) {
+  struct Case {
+    const char* dpi;
+    RECT expected;
+  };
+  const Case cases[] = {
+      {nullptr, {10, 10, 1034, 778}},
+      {"120", {12, 12, 1292, 972}},
+      {"144", {15, 15, 1551, 1167}},
+      {"not a number", {10, 10, 1034, 778}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dpi ? c.dpi : "unset");
+    if (c.dpi)
+      setenv(HALVIX_FLUTTER_DPI_VARIABLE, c.dpi, 1);
+    else
+      unsetenv(HALVIX_FLUTTER_DPI_VARIABLE);
+    auto first = std::make_unique<Win32Window>();
+    Win32Window second;
+    ASSERT_TRUE(first->CreateAndShow(L"Halvix", {10, 10}, {1024, 768}));
+    ASSERT_TRUE(second.CreateAndShow(L"Second", {10, 10}, {1024, 768}));
+    EXPECT_TRUE(sameRect(windowRect(first->GetHandle()), c.expected));
+    EXPECT_EQ(Win32Window::LiveWindowCount(), 2);
+    first.reset();
+    EXPECT_TRUE(classRegistered());
+    EXPECT_TRUE(IsWindow(second.GetHandle()));
+    second.Destroy();
+  }
+  EXPECT_EQ(Win32Window::LiveWindowCount(), 0);
+  EXPECT_FALSE(classRegistered());
+}
+
+TEST_F(WindowTest, HostsTheViewAndFollowsItsMessagesUntilDestroyed) {
+  std::optional<FlutterWindow> window;
+  window.emplace(project());
+  ASSERT_TRUE(window->CreateAndShow(L"Halvix", {10, 10}, {1024, 768}));
+  window->SetQuitOnClose(true);
+  const HWND frame = window->GetHandle();
+  const HWND view = window->controller()->view()->GetNativeWindow();
+  EXPECT_EQ(halvix::host::mainWindow(), &*window);
+  EXPECT_EQ(GetParent(view), frame);
+  EXPECT_EQ(GetFocus(), view);
+  EXPECT_TRUE(sameRect(clientRect(view), clientRect(frame)));
+
+  // The view follows a move to a monitor of another DPI; activation gives
+  // it the focus back.
+  RECT suggested{15, 15, 1551, 1167};
+  SendMessageW(frame, WM_DPICHANGED, MAKELPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+  EXPECT_TRUE(sameRect(windowRect(frame), suggested));
+  EXPECT_TRUE(sameRect(clientRect(view), clientRect(frame)));
+  SetFocus(nullptr);
+  SendMessageW(frame, WM_ACTIVATE, WA_ACTIVE, 0);
+  EXPECT_EQ(GetFocus(), view);
+
+  // The Dart side is served on this thread's loop, and a font change in the
+  // system reaches it on "flutter/system".
+  std::atomic<bool> answered{false};
+  std::atomic<bool> fontsChanged{false};
+  std::atomic<bool> dartDone{false};
+  std::thread dart([&] {
+    struct Done {
+      std::atomic<bool>& flag;
+      ~Done() { flag = true; }
+    } done{dartDone};
+    halvix::flutter_engine::MessengerClient client(socket);
+    std::vector<uint8_t> reply;
+    const uint32_t id = client.send("no.such.channel", {});
+    answered = client.waitReply(id, 20s, &reply) == halvix::flutter_engine::MessengerClient::Outcome::kReply;
+    PostMessageW(frame, WM_FONTCHANGE, 0, 0);
+    while (auto frame = client.readFrame(20s)) {
+      if (frame->channel == "flutter/system" &&
+          std::string(frame->payload.begin(), frame->payload.end()) == R"({"type":"fontsChange"})") {
+        fontsChanged = true;
+        break;
+      }
+    }
+  });
+  EXPECT_TRUE(pumpUntil([&] { return dartDone.load(); }));
+  dart.join();
+  EXPECT_TRUE(answered);
+  EXPECT_TRUE(fontsChanged);
+
+  // Destroying the window ends the engine (its socket goes), clears the
+  // main-window reference and quits the loop; the object goes last.
+  DestroyWindow(frame);
+  EXPECT_EQ(halvix::host::mainWindow(), nullptr);
+  EXPECT_EQ(window->controller(), nullptr);
+  EXPECT_NE(access(socket.c_str(), F_OK), 0);
+  EXPECT_FALSE(IsWindow(view));
+  MSG message;
+  EXPECT_FALSE(GetMessageW(&message, nullptr, 0, 0));
+  EXPECT_TRUE(classRegistered());
+  window.reset();
+  EXPECT_EQ(Win32Window::LiveWindowCount(), 0);
+  EXPECT_FALSE(classRegistered());
+}
+
+TEST_F(WindowTest, SocketsThatDoNotStartEndTheHostBeforeAnyWindow) {
+  halvix::host::HostHooks hooks;
+  hooks.startSockets = [] { return 10093; };
+  hooks.onWindow = [](HWND) { ADD_FAILURE() << "a window was created"; };
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(halvix::host::RunHost({}, hooks), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Windows socket initialize failed(WSAStartup): 10093\n");
+}
+
+}  // namespace
