@@ -28,7 +28,7 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 # Threads meet in the SDK (platform thread and worker), the engine stand-in
 # (platform thread and socket thread), the plugin, the socket layer and the
 # broadcast sender (worker against platform thread).
-tsan_suites=(test_sdk test_sdk_plugin test_flutter_engine test_zsocket_sockets test_platform test_chroma)
+tsan_suites=(test_sdk test_sdk_plugin test_flutter_engine test_zsocket_sockets test_platform test_chroma test_host)
 echo "== build (ThreadSanitizer)"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVIX_SANITIZE=thread -DHALVIX_BENCH=OFF
 cmake --build build-tsan -j"$jobs" --target "${tsan_suites[@]}" corvel-lua
