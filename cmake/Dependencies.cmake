@@ -2,6 +2,7 @@
 
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LUAJIT REQUIRED IMPORTED_TARGET luajit)
+pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
 find_package(ZLIB REQUIRED)
 find_package(SQLite3 REQUIRED)
 find_package(Threads REQUIRED)

@@ -9,7 +9,7 @@ packages=(
   luajit libluajit-5.1-dev
   lua-cjson-dev lua-socket-dev lua-lpeg-dev lua-filesystem-dev lua-md5-dev
   lua-sql-sqlite3-dev libsqlite3-dev lua-messagepack
-  zlib1g-dev
+  zlib1g-dev libdeflate-dev          # zlib compresses; libdeflate has the fast CRC-32
   libboost-dev libboost-thread-dev
   libmsgpack-cxx-dev
   nlohmann-json3-dev

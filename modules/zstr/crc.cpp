@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include "modules/zstr/crc_tables.h"
 
@@ -73,11 +73,12 @@ std::uint16_t crcA001(std::uint16_t crc, const unsigned char* p, std::size_t n) 
   return crcA001Plain(crc, p, n);
 }
 
-// zlib complements the value before and after; undo both so the running
-// value chains as is.
+// libdeflate's CRC-32 (zlib's values, with carry-less multiplication)
+// complements the value before and after; undo both so the running value
+// chains as is.
 std::uint32_t crc32NoInvert(std::uint32_t crc, const unsigned char* p, std::size_t n) {
   if (n == 0) return crc;
-  return static_cast<std::uint32_t>(~crc32_z(~crc & 0xFFFFFFFFu, p, n)) & 0xFFFFFFFFu;
+  return ~libdeflate_crc32(~crc, p, n);
 }
 
 std::uint8_t crc8Plain(std::uint8_t crc, const unsigned char* p, std::size_t n) {
