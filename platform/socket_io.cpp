@@ -1,6 +1,7 @@
 #include "platform/socket_io.h"
 
 #include <sys/ioctl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -70,6 +71,30 @@ const char* SocketOutcome::errorText() const { return systemErrorText(error); }
 
 SocketOutcome socketSend(int fd, const void* data, std::size_t size) {
   return transfer(fd, true, size, [&] { return ::send(fd, data, size, MSG_NOSIGNAL); });
+}
+
+SocketOutcome socketSendGather(int fd, const SendSlice* slices, std::size_t count) {
+  count = std::min(count, kMaxSendSlices);
+  std::size_t size = 0;
+  for (std::size_t k = 0; k < count; ++k) size += std::min(slices[k].size, kMaxTransfer - size);
+  iovec vector[kMaxSendSlices];
+  return transfer(fd, true, size, [&] {
+    // `size` is what may move now; the slices are cut to it.
+    std::size_t left = size;
+    int used = 0;
+    for (std::size_t k = 0; k < count && left > 0; ++k) {
+      const std::size_t take = std::min(slices[k].size, left);
+      if (take == 0) continue;
+      vector[used].iov_base = const_cast<void*>(slices[k].data);
+      vector[used].iov_len = take;
+      ++used;
+      left -= take;
+    }
+    msghdr message{};
+    message.msg_iov = vector;
+    message.msg_iovlen = static_cast<decltype(message.msg_iovlen)>(used);
+    return ::sendmsg(fd, &message, MSG_NOSIGNAL);
+  });
 }
 
 SocketOutcome socketRecv(int fd, void* data, std::size_t size) {

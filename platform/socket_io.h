@@ -40,6 +40,15 @@ struct SocketOutcome {
 const char* systemErrorText(int error);
 
 SocketOutcome socketSend(int fd, const void* data, std::size_t size);
+// Sends the slices in order with one system call (a gathered write); Done
+// carries the bytes moved, which may end inside any slice. At most
+// kMaxSendSlices slices are taken.
+struct SendSlice {
+  const void* data;
+  std::size_t size;
+};
+inline constexpr std::size_t kMaxSendSlices = 64;
+SocketOutcome socketSendGather(int fd, const SendSlice* slices, std::size_t count);
 SocketOutcome socketRecv(int fd, void* data, std::size_t size);
 // `from` receives the sender's IPv4 address; zeroed when the sender is not IPv4.
 SocketOutcome socketRecvFrom(int fd, void* data, std::size_t size, sockaddr_in& from);

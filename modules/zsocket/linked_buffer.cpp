@@ -138,32 +138,33 @@ void LinkedBuffer::releaseWritten(std::size_t written) noexcept {
 }
 
 LinkedBuffer::Outcome LinkedBuffer::flushAvailable(int fd) {
-  Chunk* gathered[kFlushMaxChunks];
+  platform::SendSlice slices[kFlushMaxChunks];
   std::size_t count = 0;
   std::size_t bytes = 0;
-  for (Chunk* c = head_; c && count < kFlushMaxChunks && bytes < kFlushMaxBytes; c = c->next) {
-    gathered[count++] = c;
+  std::size_t chunks = 0;
+  for (Chunk* c = head_; c && chunks < kFlushMaxChunks && bytes < kFlushMaxBytes; c = c->next, ++chunks) {
+    if (c->queued() > 0) slices[count++] = {c->data() + c->start, c->queued()};
     bytes += c->queued();
   }
   if (bytes == 0) return {Status::Done};
 
+  // One gathered send per round: the kernel takes the chunks as one write.
   std::size_t written = 0;
-  bool stopped = false;
-  for (std::size_t k = 0; k < count && !stopped; ++k) {
-    const Chunk* c = gathered[k];
-    std::size_t offset = c->start;
-    while (offset < c->end) {
-      const platform::SocketOutcome sent = platform::socketSend(fd, c->data() + offset, c->end - offset);
-      if (!sent.done()) {
-        if (written > 0) {
-          stopped = true;  // release what went out; the rest waits
-          break;
-        }
-        if (sent.status == platform::SocketStatus::Error) printWriteError("zlinkbuf_flush_available", fd, sent);
-        return failed(sent);
-      }
-      offset += sent.count;
-      written += sent.count;
+  std::size_t first = 0;
+  while (first < count) {
+    const platform::SocketOutcome sent = platform::socketSendGather(fd, slices + first, count - first);
+    if (!sent.done()) {
+      if (written > 0) break;  // release what went out; the rest waits
+      if (sent.status == platform::SocketStatus::Error) printWriteError("zlinkbuf_flush_available", fd, sent);
+      return failed(sent);
+    }
+    written += sent.count;
+    for (std::size_t moved = sent.count; moved > 0 && first < count;) {
+      const std::size_t take = std::min(moved, slices[first].size);
+      slices[first].data = static_cast<const char*>(slices[first].data) + take;
+      slices[first].size -= take;
+      moved -= take;
+      if (slices[first].size == 0) ++first;
     }
   }
   releaseWritten(written);
