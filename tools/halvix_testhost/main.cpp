@@ -1,7 +1,8 @@
 // A minimal host for tests and benchmarks: loads the engine stand-in from
 // beside the executable, runs it on the platform loop, registers the SDK
-// plugin and the razerkit channel, and serves the messenger socket until
-// SIGINT or SIGTERM.
+// plugin and the Chroma bridge (razerkit channel, Chroma Connect library,
+// 100 ms colour tick), and serves the messenger socket until SIGINT or
+// SIGTERM.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -12,10 +13,9 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
 
-#include "chroma/broadcast_sender.h"
-#include "chroma/chroma_relay_state.h"
-#include "chroma/razerkit_channel.h"
+#include "chroma/chroma_bridge.h"
 #include "platform/flutter/binary_messenger_impl.h"
 #include "platform/flutter/engine_api.h"
 #include "platform/flutter_engine/asio_task_runner.h"
@@ -27,12 +27,20 @@ namespace {
 
 constexpr const char* kUsage = "usage: halvix_testhost [--socket PATH] [--drive-root DIR] [--current-dir DIR]\n";
 
-struct ChromaBridge {
-  halvix::chroma::ChromaRelayState relay;
-  halvix::chroma::BroadcastSender sender;
-};
+constexpr auto kColorTickPeriod = std::chrono::milliseconds(100);
 
-int serve(const std::string& socketPath, const halvix::sdk::SdkDirectories& directories, ChromaBridge& chroma) {
+// Reschedules from its own deadline, so ticks keep their pace.
+void scheduleColorTick(boost::asio::steady_timer& timer, halvix::chroma::ChromaBridge& chroma) {
+  timer.expires_at(timer.expiry() + kColorTickPeriod);
+  timer.async_wait([&timer, &chroma](const boost::system::error_code& error) {
+    if (error) return;
+    chroma.OnColorTick();
+    scheduleColorTick(timer, chroma);
+  });
+}
+
+int serve(const std::string& socketPath, const halvix::sdk::SdkDirectories& directories,
+          halvix::chroma::ChromaBridge& chroma) {
   halvix::flutter_engine::StandIn standIn;
   const auto& engineApi = flutter::EngineApi();
   boost::asio::io_context loop(1);
@@ -54,10 +62,15 @@ int serve(const std::string& socketPath, const halvix::sdk::SdkDirectories& dire
                                  directories);
   // Removes its handlers when it goes, so it must go while the engine lives.
   auto messenger = std::make_unique<flutter::BinaryMessengerImpl>(engineApi.FlutterDesktopEngineGetMessenger(engine));
-  halvix::chroma::registerRazerKitChannel(messenger.get(), chroma.relay, chroma.sender);
+  chroma.InitChromaConnect();
+  if (!chroma.chromaStatus().empty()) std::fprintf(stderr, "halvix_testhost: %s\n", chroma.chromaStatus().c_str());
+  chroma.RegisterChannel(messenger.get());
+  boost::asio::steady_timer colorTimer(loop, std::chrono::steady_clock::now());
+  scheduleColorTick(colorTimer, chroma);
 
   boost::asio::signal_set signals(loop, SIGINT, SIGTERM);
   signals.async_wait([&](const boost::system::error_code&, int) {
+    colorTimer.cancel();
     messenger.reset();
     engineApi.FlutterDesktopEngineDestroy(engine);
     engine = nullptr;
@@ -103,7 +116,7 @@ int main(int argc, char** argv) {
     socketPath = location.path;
   }
   // Outlives the engine and with it the channel's handler.
-  ChromaBridge chroma;
+  halvix::chroma::ChromaBridge chroma;
   try {
     return serve(*socketPath, directories, chroma);
   } catch (const flutter::EngineLoadError& e) {
