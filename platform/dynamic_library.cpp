@@ -121,7 +121,8 @@ std::optional<FileIdentity> DynamicLibrary::fileIdentity() const {
 LibrarySearch LibrarySearch::ordinary(const std::filesystem::path& executableFolder, const char* libraryPath) {
   LibrarySearch search;
   if (!executableFolder.empty()) search.folders.push_back(executableFolder);
-  if (libraryPath) {
+  // As the dynamic linker does, an empty value means no entries at all.
+  if (libraryPath && *libraryPath) {
     std::string entries = libraryPath;
     std::size_t begin = 0;
     while (begin <= entries.size()) {
