@@ -1,28 +1,58 @@
 #pragma once
-// Placeholder until the Chroma Connect loader lands: the razerkit channel
-// with its state, no colour source and no tick.
+// The Chroma bridge as the main window owns it: the relay state with the
+// broadcast sender, the Chroma Connect library's colour events, the razerkit
+// channel and the colour tick. Platform thread only, except the event
+// callback (the library's thread) and completions (the SDK worker thread),
+// which reach the state only through references that Detach() cuts.
+#include <memory>
 #include <string>
 
-#include "chroma/broadcast_sender.h"
-#include "chroma/chroma_relay_state.h"
-#include "chroma/razerkit_channel.h"
+#include "chroma/chroma_connect_api.h"
+#include "chroma/colour_forwarding.h"
+#include "platform/flutter/binary_messenger.h"
+#include "platform/network_adapters.h"
 
 namespace halvix::chroma {
 
+inline constexpr const char* kInvalidChromaDll = "Invalid ChromaConnect API DLL";
+inline constexpr const char* kChromaConnectFailed = "ChromaConnect API failed";
+
 class ChromaBridge {
  public:
-  void InitChromaConnect() {}
-  void RegisterChannel(flutter::BinaryMessenger* messenger) { registerRazerKitChannel(messenger, relay_, sender_); }
-  void OnColorTick() { ++ticks_; }
-  void Detach() {}
-  const std::string& chromaStatus() const { return status_; }
-  int ticks() const { return ticks_; }
+  // The adapter source must outlive the bridge and every reply in flight.
+  explicit ChromaBridge(const platform::NetworkAdapterSource& adapters = platform::systemNetworkAdapters());
+  // As Detach(), then frees the state once no completion still uses it.
+  ~ChromaBridge();
+  ChromaBridge(const ChromaBridge&) = delete;
+  ChromaBridge& operator=(const ChromaBridge&) = delete;
+
+  // Loads, verifies and initialises the library and registers the event
+  // callback; sets chromaStatus. The first form uses the process's library;
+  // the second answers the loader's result code.
+  void InitChromaConnect();
+  int InitChromaConnect(ChromaConnectApi& api);
+  // Opens the razerkit channel on `messenger` with this bridge's state; the
+  // bridge must outlive the messenger's handlers.
+  void RegisterChannel(flutter::BinaryMessenger* messenger);
+  // One 100 ms tick.
+  void OnColorTick();
+  // From now on colour events and late completions no longer reach this
+  // bridge. Idempotent.
+  void Detach();
+
+  const std::string& chromaStatus() const { return chromaStatus_; }
+  ChromaRelayState& relay() { return state_->relay; }
+  BroadcastSender& sender() { return state_->sender; }
+  const ColourForwarder& forwarder() const { return forwarder_; }
 
  private:
-  ChromaRelayState relay_;
-  BroadcastSender sender_;
-  std::string status_;
-  int ticks_ = 0;
+  std::shared_ptr<BridgeState> state_;
+  ColourForwarder forwarder_;
+  std::string chromaStatus_;
 };
+
+// The library's event callback: the colour of an event of type 1 goes to the
+// attached bridge, if any; anything else is ignored. Always 0.
+std::int32_t OnChromaEvent(std::int32_t type, void* data);
 
 }  // namespace halvix::chroma

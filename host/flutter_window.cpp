@@ -3,6 +3,7 @@
 #include <atomic>
 #include <optional>
 
+#include "platform/console.h"
 #include "sdk/flutter_lib_corvel_plugin.h"
 
 namespace halvix::host {
@@ -36,6 +37,10 @@ bool FlutterWindow::OnCreate() {
   SetChildContent(flutter_controller_->view()->GetNativeWindow());
 
   bridge_.InitChromaConnect();
+  if (!bridge_.chromaStatus().empty()) {
+    const std::string line = "Chroma Connect: " + bridge_.chromaStatus() + "\n";
+    platform::consoleWrite(line.data(), line.size());
+  }
   bridge_.RegisterChannel(flutter_controller_->engine()->messenger());
   SetTimer(GetHandle(), kColorTimerId, kColorTimerPeriodMs, nullptr);
   return true;

@@ -1,8 +1,16 @@
 #include "platform/dynamic_library.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <link.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
 #include <system_error>
 #include <utility>
 
@@ -83,6 +91,96 @@ std::filesystem::path DynamicLibrary::path() const {
 
 void DynamicLibrary::close() {
   if (handle_) ::dlclose(std::exchange(handle_, nullptr));
+}
+
+std::optional<FileIdentity> DynamicLibrary::fileIdentity() const {
+  link_map* map = nullptr;
+  if (!handle_ || ::dlinfo(handle_, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_ld) return std::nullopt;
+  // The dynamic section lies in one of the library's own file mappings, and
+  // the mapping names the device and inode the system actually mapped.
+  const auto inside = reinterpret_cast<std::uintptr_t>(map->l_ld);
+  std::FILE* maps = std::fopen("/proc/self/maps", "re");
+  if (!maps) return std::nullopt;
+  std::optional<FileIdentity> identity;
+  char line[4096];
+  while (std::fgets(line, sizeof line, maps)) {
+    std::uintptr_t start = 0, end = 0;
+    unsigned major = 0, minor = 0;
+    std::uint64_t inode = 0;
+    if (std::sscanf(line, "%" SCNxPTR "-%" SCNxPTR " %*s %*s %x:%x %" SCNu64, &start, &end, &major, &minor,
+                    &inode) == 5 &&
+        start <= inside && inside < end) {
+      if (inode != 0) identity = FileIdentity{::makedev(major, minor), inode};
+      break;
+    }
+  }
+  std::fclose(maps);
+  return identity;
+}
+
+LibrarySearch LibrarySearch::ordinary(const std::filesystem::path& executableFolder, const char* libraryPath) {
+  LibrarySearch search;
+  if (!executableFolder.empty()) search.folders.push_back(executableFolder);
+  // As the dynamic linker does, an empty value means no entries at all.
+  if (libraryPath && *libraryPath) {
+    std::string entries = libraryPath;
+    std::size_t begin = 0;
+    while (begin <= entries.size()) {
+      std::size_t end = entries.find_first_of(":;", begin);
+      if (end == std::string::npos) end = entries.size();
+      const std::string entry = entries.substr(begin, end - begin);
+      search.folders.emplace_back(entry.empty() ? "." : entry);
+      begin = end + 1;
+    }
+  }
+  // The folders the dynamic linker's cache covers on Debian x86-64, then its
+  // built-in defaults.
+  for (const char* folder : {"/usr/local/lib/x86_64-linux-gnu", "/lib/x86_64-linux-gnu", "/usr/lib/x86_64-linux-gnu",
+                             "/usr/local/lib", "/lib", "/usr/lib"})
+    search.folders.emplace_back(folder);
+  return search;
+}
+
+LibrarySearch LibrarySearch::forProcess() {
+  return ordinary(executablePath().parent_path(), std::getenv("LD_LIBRARY_PATH"));
+}
+
+std::filesystem::path findLibrary(const std::string& name, const LibrarySearch& search) {
+  if (name.empty() || name.find('/') != std::string::npos) return {};
+  for (const auto& folder : search.folders) {
+    std::error_code error;
+    const auto candidate = std::filesystem::absolute(folder / name, error).lexically_normal();
+    if (!error && std::filesystem::is_regular_file(candidate, error)) return candidate;
+  }
+  return {};
+}
+
+std::optional<IdentifiedFile> readIdentifiedFile(const std::filesystem::path& path, std::size_t maxBytes) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::optional<IdentifiedFile> file;
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) <= maxBytes) {
+    IdentifiedFile read;
+    read.identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+    read.bytes.resize(static_cast<std::size_t>(info.st_size));
+    std::size_t done = 0;
+    bool failed = false;
+    while (done < read.bytes.size()) {
+      const ssize_t n = ::read(fd, read.bytes.data() + done, read.bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        failed = true;
+        break;
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    // A file that grew while being read is not the file that was measured.
+    char extra = 0;
+    if (!failed && ::read(fd, &extra, 1) == 0) file = std::move(read);
+  }
+  ::close(fd);
+  return file;
 }
 
 std::filesystem::path executablePath() {

@@ -2,11 +2,51 @@
 // Libraries loaded at run time: LoadLibrary, GetProcAddress, FreeLibrary and
 // module file names on Windows; dlopen, dlsym, dlclose and dlinfo here. The
 // engine library and the Chroma Connect library are both reached this way.
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace halvix::platform {
+
+// Which file a path or a loaded library is, whatever name reached it: the
+// volume and the file's number on it (device and inode here).
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// The folders the ordinary search for a bare library name looks in, in
+// order. Explicit, so that a caller (or a test) can say where to look.
+struct LibrarySearch {
+  std::vector<std::filesystem::path> folders;
+
+  // The executable's folder first (as on Windows), then each entry of the
+  // library path (LD_LIBRARY_PATH's value, ':' or ';' separated, an empty
+  // entry meaning the current folder), then the system's library folders.
+  static LibrarySearch ordinary(const std::filesystem::path& executableFolder, const char* libraryPath);
+  // ordinary() for this process: its executable and its environment.
+  static LibrarySearch forProcess();
+};
+
+// The first regular file named `name` in the search's folders, as an
+// absolute, lexically normal path; empty when there is none. Nothing is
+// loaded.
+std::filesystem::path findLibrary(const std::string& name, const LibrarySearch& search);
+
+// A file's whole content read through one open descriptor, with the identity
+// of the file that descriptor reached: what was read is what the identity
+// names, even if the path is replaced meanwhile.
+struct IdentifiedFile {
+  std::string bytes;
+  FileIdentity identity;
+};
+// Empty when the file cannot be opened or read, is not a regular file, or
+// is longer than `maxBytes`.
+std::optional<IdentifiedFile> readIdentifiedFile(const std::filesystem::path& path, std::size_t maxBytes);
 
 // One loaded library; closing (or destroying) the object releases it.
 // Failures never throw: the object stays closed, or the lookup gives null,
@@ -45,6 +85,9 @@ class DynamicLibrary {
 
   // Full path of the file the system loaded; empty when closed.
   std::filesystem::path path() const;
+  // Identity of the file the system mapped for this library, taken from the
+  // mapping itself rather than from its path; empty when closed or unknown.
+  std::optional<FileIdentity> fileIdentity() const;
   // Why the last open or lookup failed; empty after a success.
   const std::string& error() const { return error_; }
 

@@ -12,6 +12,7 @@ packages=(
   zlib1g-dev libdeflate-dev          # zlib compresses; libdeflate has the fast CRC-32
   libboost-dev libboost-thread-dev
   libmsgpack-cxx-dev
+  libssl-dev openssl                  # Chroma Connect library signatures
   nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 util-linux procps

@@ -20,42 +20,12 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/chroma/run_program.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/udp_receiver.h"
 
-extern char** environ;
-
 namespace halvix::test {
 namespace {
-
-// Runs a program found on PATH to its end, its standard output and error
-// going to the files given (or nowhere). Its exit status, or -1 when it could
-// not start or did not exit.
-int runToEnd(const std::vector<std::string>& args, const char* outPath = "/dev/null",
-             const char* errPath = "/dev/null") {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath, O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath, O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return -1;
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string fileText(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // Namespaces A and B, veth A <-> B, 10.213.0.1/24 in A and 10.213.0.2/24 in
 // B. Names carry the process id, so parallel runs never meet; both

@@ -1,0 +1,94 @@
+#include "chroma/chroma_connect_api.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <strings.h>
+
+namespace halvix::chroma {
+namespace {
+
+// A module path longer than this is refused, as the system's module file
+// name would have been cut there.
+constexpr std::size_t kMaxModulePath = 260;
+// No genuine library comes near this; reading stops well before memory does.
+constexpr std::size_t kMaxLibraryBytes = std::size_t{256} << 20;
+
+std::optional<std::string> environmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
+std::filesystem::path candidate(const std::string& root, const char* folder, const std::filesystem::path& fileName) {
+  std::string text = root + folder;
+  std::replace(text.begin(), text.end(), '\\', '/');
+  return (std::filesystem::path(text) / fileName).lexically_normal();
+}
+
+bool samePathIgnoringCase(const std::filesystem::path& a, const std::filesystem::path& b) {
+  const std::string& x = a.native();
+  const std::string& y = b.native();
+  return x.size() == y.size() && ::strncasecmp(x.c_str(), y.c_str(), x.size()) == 0;
+}
+
+}  // namespace
+
+const ChromaGuid kHalvixApplicationId = {0x5b0c3f21, 0x8d4e, 0x4a71, {0x9e, 0x26, 0x41, 0xc7, 0x0b, 0x5d, 0xe3, 0x88}};
+
+ChromaLoaderEnvironment ChromaLoaderEnvironment::forProcess() {
+  return {platform::LibrarySearch::forProcess(), environmentValue("SystemRoot"), environmentValue("ProgramFiles"), {}};
+}
+
+bool isTrustedLocation(const std::filesystem::path& modulePath, const ChromaLoaderEnvironment& environment) {
+  const std::filesystem::path fileName = modulePath.filename();
+  if (fileName.empty()) return false;
+  if (environment.systemRoot &&
+      samePathIgnoringCase(modulePath, candidate(*environment.systemRoot, "\\System32\\", fileName)))
+    return true;
+  return environment.programFiles &&
+         samePathIgnoringCase(modulePath,
+                              candidate(*environment.programFiles, "\\Razer\\ChromaBroadcast\\bin\\", fileName));
+}
+
+ChromaConnectApi::ChromaConnectApi(ChromaLoaderEnvironment environment) : environment_(std::move(environment)) {}
+
+bool ChromaConnectApi::VerifyModule(const std::filesystem::path& path, std::string_view file) const {
+  if (path.empty() || path.native().size() > kMaxModulePath || !isTrustedLocation(path, environment_)) return false;
+  return verifyAppendedSignature(file, environment_.trust) == TrustVerdict::Trusted && IsSignedByVendor(file);
+}
+
+int ChromaConnectApi::Load(const ChromaGuid& application) {
+  if (module_.isOpen()) return kErrorAlreadyInitialized;
+  // The file the ordinary search would load, checked before any of its code
+  // can run (loading runs its initialisers).
+  const std::filesystem::path path = platform::findLibrary(kChromaConnectLibraryName, environment_.search);
+  if (path.empty()) return kErrorFileNotFound;
+  const std::optional<platform::IdentifiedFile> file = platform::readIdentifiedFile(path, kMaxLibraryBytes);
+  if (!file) return kErrorFileNotFound;
+  if (!VerifyModule(path, file->bytes)) return kErrorInvalidDll;
+
+  platform::DynamicLibrary library = platform::DynamicLibrary::openPath(path);
+  if (!library) return kErrorFileNotFound;
+  // The path may have been pointed at another file since it was read.
+  if (library.fileIdentity() != file->identity) return kErrorInvalidDll;
+  module_ = std::move(library);
+
+  const auto init = module_.function<ChromaInitFunction>("Init");
+  if (!init) return kErrorInvalidFunction;
+  const ChromaGuid copy = application;
+  return init(copy) == 0 ? kChromaSuccess : kErrorFunctionFailed;
+}
+
+int ChromaConnectApi::Register(ChromaEventCallback callback) {
+  if (!module_.isOpen()) return kErrorModNotFound;
+  const auto registerCallback = module_.function<ChromaRegisterFunction>("RegisterEventNotification");
+  if (!registerCallback) return kErrorModNotFound;
+  registerCallback(callback);
+  return kChromaSuccess;
+}
+
+ChromaConnectApi& processChromaConnectApi() {
+  static ChromaConnectApi* const api = new ChromaConnectApi(ChromaLoaderEnvironment::forProcess());
+  return *api;
+}
+
+}  // namespace halvix::chroma

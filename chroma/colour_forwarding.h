@@ -1,0 +1,74 @@
+#pragma once
+// Carries the current Chroma colour to the lamps through the Lua
+// application's lamp control, ten times a second: one call per enabled lamp,
+// or one call for the broadcast lamp, whose answer is a ready-made datagram
+// that the host sends itself.
+//
+// Packed call (MessagePack, shortest forms):
+//   [ "api.razerkit.razer_halvix_control", method, identifier, {"b": B, "g": G, "r": R} ]
+// Packed-data reply: address TAB port TAB payload (payload: any bytes, may be empty).
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <msgpack.hpp>
+
+#include "chroma/broadcast_sender.h"
+#include "chroma/chroma_relay_state.h"
+#include "sdk/corvel_native.h"
+
+namespace halvix::chroma {
+
+inline constexpr const char* kRazerControlPath = "api.razerkit.razer_halvix_control";
+inline constexpr const char* kSetColorMethod = "setColorWithoutResponse";
+inline constexpr const char* kSetColorPackedMethod = "setColorWithoutResponsePackedData";
+
+// What the bridge shares with completions on the SDK worker thread and with
+// the Chroma Connect notification thread. Completions hold it weakly.
+struct BridgeState {
+  explicit BridgeState(const platform::NetworkAdapterSource& adapters) : sender(adapters) {}
+  ChromaRelayState relay;
+  BroadcastSender sender;
+};
+
+struct PackedReply {
+  std::string address;
+  std::uint16_t port = 0;
+  std::string payload;
+};
+
+// Splits a packed-data reply; empty with fewer than two TABs or when the
+// first TAB is the last byte. The port is read as atoi reads it, modulo 65536.
+std::optional<PackedReply> ParsePackedReply(std::string_view reply);
+
+// The packing side of one tick, with what it reuses from tick to tick.
+class ColourForwarder {
+ public:
+  ColourForwarder();
+
+  // One tick: nothing without an SDK runtime object; otherwise the colour
+  // goes to every target. Platform thread.
+  void OnColorTick(sdk::CorvelNative* native, const std::shared_ptr<BridgeState>& state);
+
+  // The identifiers the tick addresses, in order: the broadcast lamp alone
+  // when broadcast is on (even an empty identifier), else every stored one.
+  void CollectTargets(const ChromaRelayState& relay);
+  const std::vector<std::string>& targets() const { return targets_; }
+
+  void SendDeviceColors(sdk::CorvelNative& native);
+  void SendPackedColor(sdk::CorvelNative& native, std::weak_ptr<BridgeState> state);
+
+  // The packed call for one lamp with the colour last collected.
+  const msgpack::sbuffer& pack(const char* method, const std::string& identifier);
+
+ private:
+  std::vector<std::string> targets_;
+  std::map<std::string, std::int32_t> colourMap_;
+  msgpack::sbuffer call_;
+};
+
+}  // namespace halvix::chroma
