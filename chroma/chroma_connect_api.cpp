@@ -62,14 +62,14 @@ int ChromaConnectApi::Load(const ChromaGuid& application) {
   // can run (loading runs its initialisers).
   const std::filesystem::path path = platform::findLibrary(kChromaConnectLibraryName, environment_.search);
   if (path.empty()) return kErrorFileNotFound;
-  const std::optional<platform::IdentifiedFile> file = platform::readIdentifiedFile(path, kMaxLibraryBytes);
+  const std::optional<platform::LibraryFile> file = platform::LibraryFile::read(path, kMaxLibraryBytes);
   if (!file) return kErrorFileNotFound;
-  if (!VerifyModule(path, file->bytes)) return kErrorInvalidDll;
+  if (!VerifyModule(path, file->bytes())) return kErrorInvalidDll;
 
-  platform::DynamicLibrary library = platform::DynamicLibrary::openPath(path);
+  // Loaded from the descriptor it was read through: the path may name
+  // another file by now.
+  platform::DynamicLibrary library = platform::DynamicLibrary::openFile(*file);
   if (!library) return kErrorFileNotFound;
-  // The path may have been pointed at another file since it was read.
-  if (library.fileIdentity() != file->identity) return kErrorInvalidDll;
   module_ = std::move(library);
 
   const auto init = module_.function<ChromaInitFunction>("Init");

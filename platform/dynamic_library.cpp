@@ -4,11 +4,9 @@
 #include <fcntl.h>
 #include <link.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <system_error>
@@ -72,6 +70,17 @@ DynamicLibrary DynamicLibrary::openPath(const std::filesystem::path& path) {
   return library;
 }
 
+DynamicLibrary DynamicLibrary::openFile(const LibraryFile& file) {
+  DynamicLibrary library;
+  // The descriptor's own name in /proc reaches the file it has open, not
+  // whatever its path names now.
+  const std::string name = "/proc/self/fd/" + std::to_string(file.fd_);
+  ::dlerror();
+  library.handle_ = file.fd_ >= 0 ? ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
+  if (!library.handle_) library.error_ = failure(name + ": cannot be loaded");
+  return library;
+}
+
 void* DynamicLibrary::symbol(const char* name) {
   if (!handle_) {
     error_ = std::string("no library is open to look up ") + name;
@@ -91,31 +100,6 @@ std::filesystem::path DynamicLibrary::path() const {
 
 void DynamicLibrary::close() {
   if (handle_) ::dlclose(std::exchange(handle_, nullptr));
-}
-
-std::optional<FileIdentity> DynamicLibrary::fileIdentity() const {
-  link_map* map = nullptr;
-  if (!handle_ || ::dlinfo(handle_, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_ld) return std::nullopt;
-  // The dynamic section lies in one of the library's own file mappings, and
-  // the mapping names the device and inode the system actually mapped.
-  const auto inside = reinterpret_cast<std::uintptr_t>(map->l_ld);
-  std::FILE* maps = std::fopen("/proc/self/maps", "re");
-  if (!maps) return std::nullopt;
-  std::optional<FileIdentity> identity;
-  char line[4096];
-  while (std::fgets(line, sizeof line, maps)) {
-    std::uintptr_t start = 0, end = 0;
-    unsigned major = 0, minor = 0;
-    std::uint64_t inode = 0;
-    if (std::sscanf(line, "%" SCNxPTR "-%" SCNxPTR " %*s %*s %x:%x %" SCNu64, &start, &end, &major, &minor,
-                    &inode) == 5 &&
-        start <= inside && inside < end) {
-      if (inode != 0) identity = FileIdentity{::makedev(major, minor), inode};
-      break;
-    }
-  }
-  std::fclose(maps);
-  return identity;
 }
 
 LibrarySearch LibrarySearch::ordinary(const std::filesystem::path& executableFolder, const char* libraryPath) {
@@ -155,32 +139,38 @@ std::filesystem::path findLibrary(const std::string& name, const LibrarySearch& 
   return {};
 }
 
-std::optional<IdentifiedFile> readIdentifiedFile(const std::filesystem::path& path, std::size_t maxBytes) {
+std::optional<LibraryFile> LibraryFile::read(const std::filesystem::path& path, std::size_t maxBytes) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
-  std::optional<IdentifiedFile> file;
+  LibraryFile file(fd, std::string());
   struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) <= maxBytes) {
-    IdentifiedFile read;
-    read.identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
-    read.bytes.resize(static_cast<std::size_t>(info.st_size));
-    std::size_t done = 0;
-    bool failed = false;
-    while (done < read.bytes.size()) {
-      const ssize_t n = ::read(fd, read.bytes.data() + done, read.bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        failed = true;
-        break;
-      }
-      done += static_cast<std::size_t>(n);
-    }
-    // A file that grew while being read is not the file that was measured.
-    char extra = 0;
-    if (!failed && ::read(fd, &extra, 1) == 0) file = std::move(read);
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_size) > maxBytes)
+    return std::nullopt;
+  file.bytes_.resize(static_cast<std::size_t>(info.st_size));
+  std::size_t done = 0;
+  while (done < file.bytes_.size()) {
+    const ssize_t n = ::pread(fd, file.bytes_.data() + done, file.bytes_.size() - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return std::nullopt;
+    done += static_cast<std::size_t>(n);
   }
-  ::close(fd);
+  // A file that grew while being read is not the file that was measured.
+  char extra = 0;
+  if (::pread(fd, &extra, 1, static_cast<off_t>(done)) != 0) return std::nullopt;
   return file;
+}
+
+LibraryFile& LibraryFile::operator=(LibraryFile&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+    bytes_ = std::move(other.bytes_);
+  }
+  return *this;
+}
+
+LibraryFile::~LibraryFile() {
+  if (fd_ >= 0) ::close(fd_);
 }
 
 std::filesystem::path executablePath() {

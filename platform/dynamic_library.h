@@ -11,14 +11,6 @@
 
 namespace halvix::platform {
 
-// Which file a path or a loaded library is, whatever name reached it: the
-// volume and the file's number on it (device and inode here).
-struct FileIdentity {
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
-  bool operator==(const FileIdentity&) const = default;
-};
-
 // The folders the ordinary search for a bare library name looks in, in
 // order. Explicit, so that a caller (or a test) can say where to look.
 struct LibrarySearch {
@@ -37,16 +29,27 @@ struct LibrarySearch {
 // loaded.
 std::filesystem::path findLibrary(const std::string& name, const LibrarySearch& search);
 
-// A file's whole content read through one open descriptor, with the identity
-// of the file that descriptor reached: what was read is what the identity
-// names, even if the path is replaced meanwhile.
-struct IdentifiedFile {
-  std::string bytes;
-  FileIdentity identity;
+// A library file opened once: its whole content, read through the
+// descriptor that DynamicLibrary::openFile later loads from, so that the
+// file that was read is the file that runs, even if its path is pointed at
+// another file meanwhile.
+class LibraryFile {
+ public:
+  // Empty when the file cannot be opened or read, is not a regular file, or
+  // is longer than `maxBytes`.
+  static std::optional<LibraryFile> read(const std::filesystem::path& path, std::size_t maxBytes);
+  LibraryFile(LibraryFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)), bytes_(std::move(other.bytes_)) {}
+  LibraryFile& operator=(LibraryFile&& other) noexcept;
+  ~LibraryFile();
+
+  const std::string& bytes() const { return bytes_; }
+
+ private:
+  friend class DynamicLibrary;
+  LibraryFile(int fd, std::string bytes) : fd_(fd), bytes_(std::move(bytes)) {}
+  int fd_;
+  std::string bytes_;
 };
-// Empty when the file cannot be opened or read, is not a regular file, or
-// is longer than `maxBytes`.
-std::optional<IdentifiedFile> readIdentifiedFile(const std::filesystem::path& path, std::size_t maxBytes);
 
 // One loaded library; closing (or destroying) the object releases it.
 // Failures never throw: the object stays closed, or the lookup gives null,
@@ -65,6 +68,8 @@ class DynamicLibrary {
   static DynamicLibrary open(const std::string& name);
   // Exactly the file at `path` (a relative path counts from the current folder).
   static DynamicLibrary openPath(const std::filesystem::path& path);
+  // Loads the very file that `file` read.
+  static DynamicLibrary openFile(const LibraryFile& file);
   // A closed library whose error() is `reason`: for loaders that tried
   // several files and report them together.
   static DynamicLibrary failed(std::string reason) {
@@ -85,9 +90,6 @@ class DynamicLibrary {
 
   // Full path of the file the system loaded; empty when closed.
   std::filesystem::path path() const;
-  // Identity of the file the system mapped for this library, taken from the
-  // mapping itself rather than from its path; empty when closed or unknown.
-  std::optional<FileIdentity> fileIdentity() const;
   // Why the last open or lookup failed; empty after a success.
   const std::string& error() const { return error_; }
 

@@ -136,7 +136,12 @@ Notifier notifier;
 __attribute__((constructor)) void markLoaded() {
   Dl_info self{};
   if (!::dladdr(reinterpret_cast<void*>(&markLoaded), &self) || !self.dli_fname) return;
-  const auto marker = std::filesystem::path(self.dli_fname).parent_path() / "constructor-ran";
+  // A library loaded through a descriptor's /proc name lies where that
+  // descriptor points.
+  std::filesystem::path file = self.dli_fname;
+  std::error_code error;
+  if (const auto target = std::filesystem::read_symlink(file, error); !error) file = target;
+  const auto marker = file.parent_path() / "constructor-ran";
   if (std::FILE* f = std::fopen(marker.c_str(), "w")) std::fclose(f);
 }
 #endif
