@@ -3,13 +3,17 @@
 // events. Colours come from the file named by HALVIX_CHROMA_COLORS (one
 // "rrggbb [pause-ms]" per line, repeated), else from a slow colour wheel at
 // about 30 events a second; now and then an event of another type is sent,
-// which hosts must ignore.
+// which hosts must ignore. With HALVIX_CHROMA_STAMPS set, each colour event
+// is also appended to that file as "<CLOCK_MONOTONIC ns> <rrggbb>", so that
+// a lamp simulator can time the colour's way to the lamps.
 //
 // Test variants are built from this file:
 //   HALVIX_STANDIN_MARKER       loading writes "constructor-ran" beside the library
 //   HALVIX_STANDIN_NO_INIT      no Init export
 //   HALVIX_STANDIN_INIT_RESULT  what Init answers (default 0)
 #include <dlfcn.h>
+
+#include <time.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -18,6 +22,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -112,11 +117,27 @@ class Notifier {
     if (callback) callback(type, &value);
   }
 
+  static void stamp(std::FILE* stamps, std::uint32_t colour) {
+    if (!stamps) return;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    std::fprintf(stamps, "%lld %02x%02x%02x\n",
+                 static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec, colour & 0xFF,
+                 (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+    std::fflush(stamps);
+  }
+
   void run() {
     const std::vector<Step> steps = readColourFile(std::getenv("HALVIX_CHROMA_COLORS"));
+    const char* stampPath = std::getenv("HALVIX_CHROMA_STAMPS");
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> stamps(stampPath && *stampPath ? std::fopen(stampPath, "a")
+                                                                                  : nullptr,
+                                                           [](std::FILE* f) { return f ? std::fclose(f) : 0; });
     for (std::uint64_t n = 0;; ++n) {
       Step step = steps.empty() ? Step{wheelColour(static_cast<unsigned>(n % 360)), kDefaultPause}
                                 : steps[n % steps.size()];
+      // Stamped first: the event time is when the colour left the library.
+      stamp(stamps.get(), step.colour);
       emit(halvix::chroma::kChromaColorEvent, step.colour);
       if (n % kOtherEventEvery == kOtherEventEvery - 1) emit(kOtherEventType, 0xFFFFFFFFu);
       if (!pause(step.pause)) return;
