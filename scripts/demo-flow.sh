@@ -1,0 +1,196 @@
+#!/usr/bin/env bash
+# The whole system at work, on a built tree: a signed stand-in Chroma Connect
+# library in a throwaway trusted folder, simulated lamps (lampsim), halvix
+# running the demo bundle in normal mode, and halvixctl playing the Dart side.
+# The lamps follow the Chroma colour; half-way one lamp is switched off.
+# As root, where network namespaces can be made, the run takes place in a
+# namespace of its own and ends with a lamp on the LAN broadcast path, whose
+# directed-broadcast datagrams reach a lampsim in a peer namespace over a
+# veth pair. Nothing outside the namespaces is sent to but loopback.
+#
+#   demo-flow.sh [--build DIR] [--seconds N] [--colours FILE] [--json DIR] [--logs DIR]
+#
+# --json DIR   lampsim writes JSON lines (loopback.jsonl, broadcast.jsonl) and
+#              the flow its events (events.txt) there, instead of the live view.
+# --logs DIR   where halvix's output and the summaries go (default: a new
+#              folder under /tmp, which is kept and named at the end).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build
+seconds=10
+colours=""
+json=""
+logs=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build) build=$2; shift 2 ;;
+    --seconds) seconds=$2; shift 2 ;;
+    --colours) colours=$2; shift 2 ;;
+    --json) json=$2; shift 2 ;;
+    --logs) logs=$2; shift 2 ;;
+    *) echo "usage: $0 [--build DIR] [--seconds N] [--colours FILE] [--json DIR] [--logs DIR]" >&2; exit 2 ;;
+  esac
+done
+case "$seconds" in '' | *[!0-9]*) echo "demo-flow: --seconds wants a whole number" >&2; exit 2 ;; esac
+bin=$build/bin
+for program in halvix halvixctl lampsim chroma-sign; do
+  [ -x "$bin/$program" ] || { echo "demo-flow: $bin/$program is missing; build the tree first" >&2; exit 2; }
+done
+bundle=$build/demo
+[ -f "$bundle/lsd/ls.lsd" ] || { echo "demo-flow: $bundle/lsd/ls.lsd is missing" >&2; exit 2; }
+[ -z "$logs" ] && logs=$(mktemp -d /tmp/halvix-run.XXXXXX)
+mkdir -p "$logs"
+[ -n "$json" ] && mkdir -p "$json"
+
+work=$(mktemp -d /tmp/halvix-work.XXXXXX)
+tag=hx$$
+ns_a="" ns_b=""
+halvix_pid="" lamps_pid="" broadcast_pid=""
+
+stop() {  # pid signal: ends the process, at worst with SIGKILL
+  local pid=$1 signal=$2
+  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || return 0
+  kill "-$signal" "$pid" 2>/dev/null || true
+  for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  kill -KILL "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+}
+cleanup() {
+  stop "$halvix_pid" TERM
+  stop "$lamps_pid" INT
+  stop "$broadcast_pid" INT
+  for ns in $ns_a $ns_b; do ip netns delete "$ns" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+say() { printf 'demo: %s\n' "$*"; }
+event() { [ -n "$json" ] && printf '%s %s\n' "$(date +%s%6N)" "$*" >> "$json/events.txt"; say "$*"; }
+
+# A throwaway root and a "Razer USA Ltd." signer; the stand-in library signed
+# in a folder that the loader trusts (ProgramFiles points here).
+bash "$root/scripts/make-chroma-signer.sh" "$work/keys" > /dev/null
+trusted="$work/Program Files/Razer/ChromaBroadcast/bin"
+mkdir -p "$trusted"
+cp "$build/lib/RzChromaConnectAPI64.dll" "$trusted/"
+"$bin/chroma-sign" --key "$work/keys/signer-key.pem" --cert "$work/keys/signer.pem" \
+  "$trusted/RzChromaConnectAPI64.dll" > /dev/null
+
+# The broadcast part needs two namespaces of our own.
+in_a=()
+why_not=""
+if [ "$(id -u)" -ne 0 ]; then
+  why_not="it needs root"
+elif ! command -v ip > /dev/null; then
+  why_not="the ip command (iproute2) is missing"
+elif ! ip netns add "${tag}a" 2> /dev/null; then
+  why_not="network namespaces cannot be made here"
+else
+  ns_a=${tag}a
+  if ip netns add "${tag}b" && ns_b=${tag}b &&
+    ip -n "$ns_a" link add "${tag}va" type veth peer name "${tag}vb" netns "$ns_b" &&
+    ip -n "$ns_a" address add 10.213.0.1/24 broadcast + dev "${tag}va" &&
+    ip -n "$ns_b" address add 10.213.0.2/24 broadcast + dev "${tag}vb" &&
+    ip -n "$ns_a" link set "${tag}va" up && ip -n "$ns_b" link set "${tag}vb" up &&
+    ip -n "$ns_a" link set lo up; then
+    in_a=(ip netns exec "$ns_a")
+  else
+    why_not="the veth pair between the namespaces could not be set up"
+  fi
+fi
+
+# Three lamps on loopback; the broadcast lamp only where namespaces exist.
+cat > "$work/loopback.conf" << 'EOF'
+desk   127.0.0.1 47801
+shelf  127.0.0.1 47802
+window 127.0.0.1 47803
+EOF
+echo "broadcast hall 10.213.0.255 47810" > "$work/broadcast.conf"
+cat "$work/loopback.conf" "$work/broadcast.conf" > "$work/lamps.conf"
+
+lampsim_out() {  # name: where a lampsim's output goes
+  if [ -n "$json" ]; then echo "$json/$1.jsonl"; else echo "$logs/$1.txt"; fi
+}
+json_flag=()
+[ -n "$json" ] && json_flag=(--json)
+if [ -n "$json" ]; then
+  "${in_a[@]}" "$bin/lampsim" --config "$work/loopback.conf" --stamps "$work/stamps" "${json_flag[@]}" \
+    > "$(lampsim_out loopback)" 2> "$logs/lampsim.err" &
+else
+  # The live line of coloured blocks goes to this terminal.
+  "${in_a[@]}" "$bin/lampsim" --config "$work/loopback.conf" --stamps "$work/stamps" 2> "$logs/lampsim.err" &
+fi
+lamps_pid=$!
+if [ -n "$ns_b" ] && [ -z "$why_not" ]; then
+  ip netns exec "$ns_b" "$bin/lampsim" --config "$work/broadcast.conf" --stamps "$work/stamps" "${json_flag[@]}" \
+    > "$(lampsim_out broadcast)" 2> "$logs/lampsim-broadcast.err" &
+  broadcast_pid=$!
+fi
+
+colour_env=()
+[ -n "$colours" ] && colour_env=(HALVIX_CHROMA_COLORS="$colours")
+socket=$work/messenger.sock
+env ProgramFiles="$work/Program Files" LD_LIBRARY_PATH="$trusted" SSL_CERT_FILE="$work/keys/root.pem" \
+  HALVIX_DEMO_LAMPS="$work/lamps.conf" HALVIX_CHROMA_STAMPS="$work/stamps" "${colour_env[@]}" \
+  "${in_a[@]}" "$bin/halvix" --socket "$socket" --current-dir "$bundle" --console > "$logs/halvix.log" 2>&1 &
+halvix_pid=$!
+
+ctl() {  # channel method [json]: one call as the Dart side; its reply is printed
+  "$bin/halvixctl" --socket "$socket" --timeout 5 "$@"
+}
+expect() {  # what reply... : fails the run when the reply differs
+  local want=$1 got
+  shift
+  got=$(ctl "$@") || true
+  if [ "$got" != "$want" ]; then
+    say "$2 answered '$got', not '$want' (see $logs/halvix.log)"
+    exit 1
+  fi
+}
+for _ in $(seq 200); do [ -S "$socket" ] && break; sleep 0.05; done
+[ -S "$socket" ] || { say "halvix did not start (see $logs/halvix.log)"; exit 1; }
+
+sdk=com.brisktide.corvel.methodchannel
+razerkit=com.brisktide.com/razerkit
+expect '[true,""]' "$sdk" initSDK '{"sdkEnv":{"VAR_IS_HOTDEV":false}}'
+expect '[true,""]' "$sdk" startLooper
+for lamp in desk shelf window; do
+  expect 'null' "$razerkit" enableChromaConnect "{\"uuid\":\"$lamp\",\"enable\":true}"
+done
+event "lamps on: desk shelf window"
+
+half=$((seconds / 2))
+sleep "$half"
+expect 'null' "$razerkit" enableChromaConnect '{"uuid":"shelf","enable":false}'
+event "shelf off"
+sleep $((seconds - half))
+
+if [ -n "$why_not" ]; then
+  say "broadcast lamp skipped: $why_not"
+else
+  expect 'null' "$razerkit" broadcastChromaConnect '{"uuid":"hall","enable":true}'
+  event "broadcast to hall"
+  sleep 3
+fi
+
+event "stopping halvix"
+kill -TERM "$halvix_pid"
+status=0
+wait "$halvix_pid" || status=$?
+halvix_pid=""
+echo "$status" > "$logs/halvix.exit"
+# Datagrams still on their way are let in before the lamps stop.
+sleep 0.3
+stop "$lamps_pid" INT
+lamps_pid=""
+stop "$broadcast_pid" INT
+broadcast_pid=""
+
+echo
+if [ -z "$json" ]; then
+  for summary in "$logs/lampsim.txt" "$logs/broadcast.txt"; do [ -f "$summary" ] && cat "$summary"; done
+fi
+say "halvix exited with code $status; logs in $logs"
+exit "$status"
