@@ -10,32 +10,38 @@ namespace {
 
 TEST(LampTrackTest, GapsLateFramesAndRestartsAreCounted) {
   using V = SeqVerdict;
+  struct Frame {
+    std::uint32_t seq;
+    std::int64_t sent;
+  };
   struct Case {
     const char* what;
-    std::vector<std::uint32_t> seqs;
+    std::vector<Frame> frames;
     std::vector<V> verdicts;
     std::uint64_t missing, reordered, restarts;
-    std::uint8_t colourOf;  // index into seqs of the frame whose colour stays
+    std::uint8_t colourOf;  // index of the frame whose colour stays
   };
   const Case cases[] = {
-      {"in order", {0, 1, 2, 3}, {V::First, V::InOrder, V::InOrder, V::InOrder}, 0, 0, 0, 3},
-      {"first frame need not be 0", {41, 42}, {V::First, V::InOrder}, 0, 0, 0, 1},
-      {"one gap of three", {0, 4, 5}, {V::First, V::Gap, V::InOrder}, 3, 0, 0, 2},
-      {"swapped pair", {0, 2, 1, 3}, {V::First, V::Gap, V::Late, V::InOrder}, 1, 1, 0, 3},
-      {"duplicate", {5, 5, 6}, {V::First, V::Late, V::InOrder}, 0, 1, 0, 2},
-      {"late frame keeps the newer colour", {0, 1, 2, 0}, {V::First, V::InOrder, V::InOrder, V::Late}, 0, 1, 0, 2},
-      {"wrap at 2^32", {4294967294u, 4294967295u, 0, 2}, {V::First, V::InOrder, V::InOrder, V::Gap}, 1, 0, 0, 3},
-      {"sender started again", {1000, 1001, 0, 1}, {V::First, V::InOrder, V::Restart, V::InOrder}, 0, 0, 1, 3},
-      {"64 behind is still late", {100, 36}, {V::First, V::Late}, 0, 1, 0, 0},
+      {"in order", {{0, 10}, {1, 11}, {2, 12}, {3, 13}}, {V::First, V::InOrder, V::InOrder, V::InOrder}, 0, 0, 0, 3},
+      {"first frame need not be 0", {{41, 10}, {42, 11}}, {V::First, V::InOrder}, 0, 0, 0, 1},
+      {"one gap of three", {{0, 10}, {4, 14}, {5, 15}}, {V::First, V::Gap, V::InOrder}, 3, 0, 0, 2},
+      {"swapped pair", {{0, 10}, {2, 12}, {1, 11}, {3, 13}}, {V::First, V::Gap, V::Late, V::InOrder}, 1, 1, 0, 3},
+      {"duplicate", {{5, 10}, {5, 10}, {6, 11}}, {V::First, V::Late, V::InOrder}, 0, 1, 0, 2},
+      {"late frame keeps the newer colour", {{0, 10}, {1, 11}, {2, 12}, {0, 10}},
+       {V::First, V::InOrder, V::InOrder, V::Late}, 0, 1, 0, 2},
+      {"wrap at 2^32", {{4294967294u, 10}, {4294967295u, 11}, {0, 12}, {2, 14}},
+       {V::First, V::InOrder, V::InOrder, V::Gap}, 1, 0, 0, 3},
+      {"sender started again", {{5, 10}, {6, 11}, {0, 20}, {1, 21}}, {V::First, V::InOrder, V::Restart, V::InOrder},
+       0, 0, 1, 3},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     LampTrack track;
     std::vector<V> verdicts;
-    for (std::size_t i = 0; i < c.seqs.size(); ++i)
-      verdicts.push_back(track.accept(c.seqs[i], Rgb{static_cast<std::uint8_t>(i), 0, 0}));
+    for (std::size_t i = 0; i < c.frames.size(); ++i)
+      verdicts.push_back(track.accept(c.frames[i].seq, c.frames[i].sent, Rgb{static_cast<std::uint8_t>(i), 0, 0}));
     EXPECT_EQ(verdicts, c.verdicts);
-    EXPECT_EQ(track.frames(), c.seqs.size());
+    EXPECT_EQ(track.frames(), c.frames.size());
     EXPECT_EQ(track.missing(), c.missing);
     EXPECT_EQ(track.reordered(), c.reordered);
     EXPECT_EQ(track.restarts(), c.restarts);

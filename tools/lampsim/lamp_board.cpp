@@ -47,7 +47,7 @@ FrameRecord LampBoard::receive(std::string_view bytes, const std::vector<std::st
   }
 
   const Rgb colour{frame.red, frame.green, frame.blue};
-  record.verdict = lamp->track.accept(frame.seq, colour);
+  record.verdict = lamp->track.accept(frame.seq, frame.sentMicros, colour);
   if (stamps) {
     if (auto event = stamps->eventTime(colour, arrival.monotonicNs)) {
       record.latencyNs = arrival.monotonicNs - *event;

@@ -5,7 +5,7 @@
 
 namespace halvix::lampsim {
 
-SeqVerdict LampTrack::accept(std::uint32_t seq, Rgb colour) {
+SeqVerdict LampTrack::accept(std::uint32_t seq, std::int64_t sentMicros, Rgb colour) {
   ++frames_;
   SeqVerdict verdict;
   if (!seen_) {
@@ -17,16 +17,17 @@ SeqVerdict LampTrack::accept(std::uint32_t seq, Rgb colour) {
     } else if (ahead > 1) {
       verdict = SeqVerdict::Gap;
       missing_ += static_cast<std::uint64_t>(ahead - 1);
-    } else if (ahead >= -kRestartDistance) {
-      ++reordered_;
-      return SeqVerdict::Late;
-    } else {
+    } else if (sentMicros > newestSent_) {
       verdict = SeqVerdict::Restart;
       ++restarts_;
+    } else {
+      ++reordered_;
+      return SeqVerdict::Late;
     }
   }
   seen_ = true;
   newest_ = seq;
+  newestSent_ = sentMicros;
   colour_ = colour;
   return verdict;
 }

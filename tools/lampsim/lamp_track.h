@@ -1,7 +1,9 @@
 #pragma once
 // What a simulated lamp knows of its own frames: its colour, and the order of
 // their sequence numbers. Numbers wrap at 2^32 and are compared by their
-// signed 32-bit difference from the newest one seen.
+// signed 32-bit difference from the newest one seen. A frame that is not
+// newer by number but was sent later than the newest comes from a sender that
+// started counting again (the application restarted), not from the past.
 #include <cstdint>
 #include <vector>
 
@@ -17,17 +19,13 @@ enum class SeqVerdict {
   InOrder,  // newest + 1
   Gap,      // newer, with numbers missing before it
   Late,     // not newer than the newest: reordered, or a duplicate
-  Restart,  // far behind: the sender started counting again
+  Restart,  // not newer, yet sent after the newest: the sender started again
 };
-
-// A jump back further than this is a sender that started again, not a frame
-// that lost its way.
-inline constexpr std::int64_t kRestartDistance = 64;
 
 class LampTrack {
  public:
   // Counts the frame; the colour follows the newest frame only.
-  SeqVerdict accept(std::uint32_t seq, Rgb colour);
+  SeqVerdict accept(std::uint32_t seq, std::int64_t sentMicros, Rgb colour);
 
   bool seen() const { return seen_; }
   Rgb colour() const { return colour_; }
@@ -39,6 +37,7 @@ class LampTrack {
  private:
   bool seen_ = false;
   std::uint32_t newest_ = 0;
+  std::int64_t newestSent_ = 0;
   Rgb colour_;
   std::uint64_t frames_ = 0, missing_ = 0, reordered_ = 0, restarts_ = 0;
 };
