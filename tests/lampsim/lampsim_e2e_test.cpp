@@ -3,7 +3,9 @@
 #include <arpa/inet.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -41,9 +43,6 @@ std::string packedColour(const std::string& lamp, int r, int g, int b) {
   return hex;
 }
 
-// A port nobody uses on 127.0.0.1 at the moment of asking.
-std::uint16_t freePort() { return UdpReceiver().port(); }
-
 std::vector<nlohmann::json> jsonLines(const std::string& text) {
   std::vector<nlohmann::json> lines;
   std::istringstream in(text);
@@ -61,7 +60,13 @@ bool waitFor(const std::function<bool()>& done, std::chrono::seconds limit = std
 
 TEST(LampsimEndToEndTest, ColoursFromTheDemoBundleReachLampsim) {
   TempDir dir;
-  const std::string shared = std::to_string(freePort()), own = std::to_string(freePort());
+  std::string shared, own;
+  {
+    // Two ports nobody uses on 127.0.0.1 at the moment of asking.
+    UdpReceiver first, second;
+    shared = std::to_string(first.port());
+    own = std::to_string(second.port());
+  }
   const auto lamps = dir.write("lamps.conf", "desk 127.0.0.1 " + shared + "\nshelf 127.0.0.1 " + shared +
                                                  "\nwindow 127.0.0.1 " + own + "\n");
   std::filesystem::create_directories(dir.path() / "sim");
@@ -80,7 +85,10 @@ TEST(LampsimEndToEndTest, ColoursFromTheDemoBundleReachLampsim) {
   ASSERT_EQ(app.exitCode, 0) << app.out << app.err;
   EXPECT_NE(app.out.find("lampdemo: 3 lamp(s) from " + lamps.string()), std::string::npos) << app.out;
 
-  ASSERT_TRUE(waitFor([&] { return jsonLines(readWholeFile(dir.path() / "sim/out.txt")).size() >= 4; }));
+  ASSERT_TRUE(waitFor([&] {
+    const std::string out = readWholeFile(dir.path() / "sim/out.txt");
+    return std::count(out.begin(), out.end(), '\n') >= 4;
+  }));
   ProcessOutcome sim = lampsim.finish(SIGTERM);
   ASSERT_EQ(sim.exitCode, 0) << sim.err;
 

@@ -134,7 +134,7 @@ class Simulator {
       timespec timeout{static_cast<time_t>(wait.count() / 1000000000), static_cast<long>(wait.count() % 1000000000)};
       if (::ppoll(fds.data(), fds.size(), &timeout, &waitMask) > 0) {
         for (std::size_t i = 0; i < fds.size(); ++i)
-          if (fds[i].revents & POLLIN) drain(endpoints_[i]);
+          if (fds[i].revents) drain(endpoints_[i]);  // a pending error is taken by the read
       }
       show(false);
     }
