@@ -25,12 +25,13 @@ namespace {
 const std::string kLampsim = std::string(HALVIX_BIN_DIR) + "/lampsim";
 const std::string kCorvelLua = std::string(HALVIX_BIN_DIR) + "/corvel-lua";
 
-std::string packedColour(const std::string& lamp, int r, int g, int b) {
+std::string packedColour(const std::string& lamp, int r, int g, int b,
+                         const std::string& method = "setColorWithoutResponse") {
   msgpack::sbuffer buffer;
   msgpack::packer<msgpack::sbuffer> packer(buffer);
   packer.pack_array(4);
   packer.pack(std::string("api.razerkit.razer_halvix_control"));
-  packer.pack(std::string("setColorWithoutResponse"));
+  packer.pack(method);
   packer.pack(lamp);
   packer.pack(std::map<std::string, int>{{"b", b}, {"g", g}, {"r", r}});
   static const char digits[] = "0123456789abcdef";
@@ -50,6 +51,19 @@ std::vector<nlohmann::json> jsonLines(const std::string& text) {
   return lines;
 }
 
+// The string the application answered to its last call ("answer: <hex>" of [true, string]).
+std::string lastAnsweredString(const std::string& out) {
+  const std::string marker = "answer: ";
+  const std::size_t at = out.rfind(marker);
+  if (at == std::string::npos) return {};
+  const std::string hex = out.substr(at + marker.size(), out.find('\n', at) - at - marker.size());
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  auto answer = msgpack::unpack(bytes.data(), bytes.size());
+  auto list = answer.get().as<std::vector<msgpack::object>>();
+  return list.size() == 2 ? list[1].as<std::string>() : std::string();
+}
+
 bool waitFor(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(20)) {
   for (auto end = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < end;) {
     if (done()) return true;
@@ -60,15 +74,17 @@ bool waitFor(const std::function<bool()>& done, std::chrono::seconds limit = std
 
 TEST(LampsimEndToEndTest, ColoursFromTheDemoBundleReachLampsim) {
   TempDir dir;
-  std::string shared, own;
+  std::string shared, own, broadcast;
   {
-    // Two ports nobody uses on 127.0.0.1 at the moment of asking.
-    UdpReceiver first, second;
+    // Ports nobody uses on 127.0.0.1 at the moment of asking.
+    UdpReceiver first, second, third;
     shared = std::to_string(first.port());
     own = std::to_string(second.port());
+    broadcast = std::to_string(third.port());
   }
   const auto lamps = dir.write("lamps.conf", "desk 127.0.0.1 " + shared + "\nshelf 127.0.0.1 " + shared +
-                                                 "\nwindow 127.0.0.1 " + own + "\n");
+                                                 "\nwindow 127.0.0.1 " + own + "\nbroadcast hall 10.9.9.255 " +
+                                                 broadcast + "\n");
   std::filesystem::create_directories(dir.path() / "sim");
   std::filesystem::create_directories(dir.path() / "app");
 
@@ -80,25 +96,40 @@ TEST(LampsimEndToEndTest, ColoursFromTheDemoBundleReachLampsim) {
   auto app = runToEnd(kCorvelLua,
                       {"--bundle", HALVIX_DEMO_BUNDLE, "--seconds", "0.2", "--call", packedColour("desk", 255, 128, 0),
                        "--call", packedColour("shelf", 0, 0, 255), "--call", packedColour("window", 1, 2, 3), "--call",
-                       packedColour("desk", 4, 5, 6), "--call", packedColour("attic", 7, 8, 9)},
+                       packedColour("desk", 4, 5, 6), "--call", packedColour("attic", 7, 8, 9), "--call",
+                       packedColour("hall", 10, 11, 12, "setColorWithoutResponsePackedData")},
                       dir.path() / "app", {"HALVIX_DEMO_LAMPS=" + lamps.string()});
   ASSERT_EQ(app.exitCode, 0) << app.out << app.err;
-  EXPECT_NE(app.out.find("lampdemo: 3 lamp(s) from " + lamps.string()), std::string::npos) << app.out;
+  EXPECT_NE(app.out.find("lampdemo: 3 lamp(s), broadcast lamp hall from " + lamps.string()), std::string::npos)
+      << app.out;
+
+  // The packed data for the broadcast lamp, sent as the host sends it, but to
+  // loopback: lampsim's broadcast socket listens on every address.
+  const std::string packed = lastAnsweredString(app.out);
+  const std::string head = "10.9.9.255\t" + broadcast + "\t";
+  ASSERT_EQ(packed.substr(0, head.size()), head);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  to.sin_port = htons(static_cast<std::uint16_t>(std::stoi(broadcast)));
+  platform::DatagramSocket sender;
+  ASSERT_TRUE(sender.sendTo(packed.data() + head.size(), packed.size() - head.size(), to).done());
 
   ASSERT_TRUE(waitFor([&] {
     const std::string out = readWholeFile(dir.path() / "sim/out.txt");
-    return std::count(out.begin(), out.end(), '\n') >= 4;
+    return std::count(out.begin(), out.end(), '\n') >= 5;
   }));
   ProcessOutcome sim = lampsim.finish(SIGTERM);
   ASSERT_EQ(sim.exitCode, 0) << sim.err;
 
   auto lines = jsonLines(sim.out);
-  ASSERT_EQ(lines.size(), 5u) << sim.out;
+  ASSERT_EQ(lines.size(), 6u) << sim.out;
   struct Expected {
     const char* lamp;
     int r, g, b, seq;
   };
-  const Expected frames[] = {{"desk", 255, 128, 0, 0}, {"shelf", 0, 0, 255, 0}, {"window", 1, 2, 3, 0}, {"desk", 4, 5, 6, 1}};
+  const Expected frames[] = {{"desk", 255, 128, 0, 0}, {"shelf", 0, 0, 255, 0}, {"window", 1, 2, 3, 0},
+                             {"desk", 4, 5, 6, 1},     {"hall", 10, 11, 12, 0}};
   // The shared socket and window's own are read in turn, so only each
   // lamp's own frames keep their order.
   for (const auto& e : frames) {
@@ -119,7 +150,9 @@ TEST(LampsimEndToEndTest, ColoursFromTheDemoBundleReachLampsim) {
   EXPECT_EQ(summary["lamps"][0]["lamp"], "desk");
   EXPECT_EQ(summary["lamps"][0]["frames"], 2);
   EXPECT_EQ(summary["lamps"][0]["gaps"], 0);
-  EXPECT_EQ(summary["latency"]["samples"], 4);
+  EXPECT_EQ(summary["lamps"][3]["lamp"], "hall");
+  EXPECT_EQ(summary["lamps"][3]["frames"], 1);
+  EXPECT_EQ(summary["latency"]["samples"], 5);
 }
 
 TEST(LampsimEndToEndTest, ABadLampListOrArgumentEndsLampsimWithAReason) {

@@ -20,7 +20,7 @@ Endpoint& endpointFor(std::vector<Endpoint>& endpoints, in_addr_t address, std::
   return e;
 }
 
-std::string open(Endpoint& e, bool broadcast) {
+std::string bindEndpoint(Endpoint& e, bool broadcast) {
   const std::string where = addressText(e.address) + ":" + std::to_string(e.port);
   if (!e.socket.isOpen()) return "cannot open a socket for " + where + ": " + platform::systemErrorText(e.socket.creationError());
   int on = 1;
@@ -45,7 +45,7 @@ std::string openEndpoints(const LampConfig& config, std::vector<Endpoint>& endpo
   if (config.broadcast)
     endpointFor(endpoints, htonl(INADDR_ANY), config.broadcast->port).lampIds.push_back(config.broadcast->id);
   for (std::size_t i = 0; i < endpoints.size(); ++i)
-    if (std::string why = open(endpoints[i], i >= unicast || endpoints[i].address == htonl(INADDR_ANY)); !why.empty())
+    if (std::string why = bindEndpoint(endpoints[i], i >= unicast || endpoints[i].address == htonl(INADDR_ANY)); !why.empty())
       return why;
   return {};
 }
