@@ -14,7 +14,8 @@ namespace halvix::lampsim {
 std::string liveLine(const LampBoard& board, bool terminal);
 
 // {"lamp","r","g","b","seq","sent_us","received_us","latency_ns","latency_from","order","ok"}
-// for an accepted frame; {"ok": false, "reason", "received_us", "bytes"} for a refused one.
+// for an accepted frame; {"ok": false, "reason", "received_us", "bytes"} for a refused
+// one, with "lamp" when only the lamp was wrong.
 nlohmann::json frameJson(const FrameRecord& record, std::size_t size);
 
 nlohmann::json summaryJson(const LampBoard& board);
