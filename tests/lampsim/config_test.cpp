@@ -1,0 +1,81 @@
+// The lamp list, read by the demo application and by lampsim alike.
+#include <arpa/inet.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/lampsim/demo_lua.h"
+#include "tools/lampsim/lamp_config.h"
+
+namespace halvix::test {
+namespace {
+
+using lampsim::parseLampConfig;
+
+class LampConfigTest : public LuaFixture {
+ protected:
+  void SetUp() override {
+    LuaFixture::SetUp();
+    ASSERT_LUA(kUseDemo);
+  }
+  // What the application's reader says: "" for a list it takes, else the error.
+  std::string luaError(const std::string& text) {
+    lua_pushlstring(L(), text.data(), text.size());
+    lua_setglobal(L(), "configText");
+    return eval("select(2, require('lampdemo.config').parse(configText, 'lamps.conf')) or ''");
+  }
+};
+
+TEST_F(LampConfigTest, BothReadersRefuseTheSameLinesForTheSameReason) {
+  struct Case {
+    std::string text;
+    std::string error;  // "" when the list is taken
+  };
+  const Case cases[] = {
+      {"", ""},
+      {"# only a comment\n\n   \n", ""},
+      {"a 127.0.0.1 4000\nb 127.0.0.1 4000  # shares a's socket\r\nbroadcast c 10.0.0.255 4001", ""},
+      {"a 127.0.0.1", "lamps.conf:1: expected \"identifier address port\""},
+      {"a 127.0.0.1 4000 extra", "lamps.conf:1: expected \"identifier address port\""},
+      {"\nbroadcast c 10.0.0.255", "lamps.conf:2: expected \"broadcast identifier address port\""},
+      {"a 127.0.0.256 4000", "lamps.conf:1: bad IPv4 address 127.0.0.256"},
+      {"a 127.0.1 4000", "lamps.conf:1: bad IPv4 address 127.0.1"},
+      {"a 127.0.0.1. 4000", "lamps.conf:1: bad IPv4 address 127.0.0.1."},
+      {"a 1270.0.0.1 4000", "lamps.conf:1: bad IPv4 address 1270.0.0.1"},
+      {"a localhost 4000", "lamps.conf:1: bad IPv4 address localhost"},
+      {"a 127.0.0.1 0", "lamps.conf:1: bad port 0"},
+      {"a 127.0.0.1 65536", "lamps.conf:1: bad port 65536"},
+      {"a 127.0.0.1 -1", "lamps.conf:1: bad port -1"},
+      {"a 127.0.0.1 40x", "lamps.conf:1: bad port 40x"},
+      {std::string(256, 'x') + " 127.0.0.1 4000", "lamps.conf:1: identifier longer than 255 bytes"},
+      {"a 127.0.0.1 4000\na 127.0.0.2 4001", "lamps.conf:2: lamp a listed twice"},
+      {"broadcast a 10.0.0.255 4001\na 127.0.0.1 4000", "lamps.conf:2: lamp a listed twice"},
+      {"broadcast a 10.0.0.255 4001\nbroadcast b 10.0.0.255 4001", "lamps.conf:2: a second broadcast lamp"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto load = parseLampConfig(c.text, "lamps.conf");
+    EXPECT_EQ(load.error, c.error);
+    EXPECT_EQ(load.config.has_value(), c.error.empty());
+    EXPECT_EQ(luaError(c.text), c.error);
+  }
+}
+
+TEST_F(LampConfigTest, AListIsReadInFileOrderWithTheBroadcastLampApart) {
+  auto load = parseLampConfig("b 127.0.0.2 4000\na 127.0.0.1 65535\nbroadcast c 10.1.2.255 4001\n", "x");
+  ASSERT_TRUE(load.config) << load.error;
+  const auto& lamps = load.config->lamps;
+  ASSERT_EQ(lamps.size(), 2u);
+  EXPECT_EQ(lamps[0].id, "b");
+  EXPECT_EQ(lampsim::addressText(lamps[0].address), "127.0.0.2");
+  EXPECT_EQ(lamps[1].port, 65535);
+  ASSERT_TRUE(load.config->broadcast);
+  EXPECT_EQ(load.config->broadcast->id, "c");
+  EXPECT_EQ(lampsim::addressText(load.config->broadcast->address), "10.1.2.255");
+
+  auto missing = lampsim::loadLampConfig("/nonexistent/lamps.conf");
+  EXPECT_FALSE(missing.config);
+  EXPECT_EQ(missing.error, "cannot read /nonexistent/lamps.conf: No such file or directory");
+}
+
+}  // namespace
+}  // namespace halvix::test

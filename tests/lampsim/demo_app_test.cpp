@@ -1,0 +1,158 @@
+// The demo application in a host-built Lua state: its answers to the host's
+// lamp calls and the frames it sends (to loopback only).
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/lampsim/demo_lua.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/udp_receiver.h"
+#include "tools/lampsim/lamp_frame.h"
+
+namespace halvix::test {
+namespace {
+
+constexpr const char* kLampsVariable = "HALVIX_DEMO_LAMPS";
+
+// Answers are rendered as their values joined by "|"; a packed-data string as
+// "address\tport\t" followed by "<frame>", its payload kept in lastPayload.
+constexpr const char* kCaller = R"LUA(
+mp = require('lampdemo.msgpack')
+app = require('preload')
+function callApp(packed)
+  local answer
+  app.forwardPlateCall(function(bytes) answer = mp.unpack(bytes) end, packed)
+  local parts = {}
+  for i = 1, table.maxn(answer) do
+    local v = answer[i]
+    if type(v) == 'string' and v:find('\t') then
+      local head, payload = v:match('^([^\t]*\t[^\t]*\t)(.*)$')
+      lastPayload = hex(payload)
+      v = head .. '<frame>'
+    end
+    parts[#parts + 1] = tostring(v)
+  end
+  return table.concat(parts, '|')
+end
+)LUA";
+
+std::string lampCall(const std::string& method, const std::string& id, const std::string& colour) {
+  return "mp.pack({'api.razerkit.razer_halvix_control', '" + method + "', '" + id + "', " + colour + "})";
+}
+std::string setColour(const std::string& id, const std::string& colour) {
+  return lampCall("setColorWithoutResponse", id, colour);
+}
+
+struct Sent {
+  enum Way { Datagram, Packed } way;
+  std::string lamp;
+  int r, g, b;
+  std::uint32_t seq;
+};
+
+struct Call {
+  std::string packed;  // a Lua expression
+  std::string answer;
+  std::optional<Sent> sent;
+};
+
+class DemoAppTest : public LuaFixture {
+ protected:
+  void TearDown() override {
+    unsetenv(kLampsVariable);
+    LuaFixture::TearDown();
+  }
+  void start(const std::string& lampsFile) {
+    setenv(kLampsVariable, lampsFile.c_str(), 1);
+    ASSERT_LUA(kUseDemo);
+    ASSERT_LUA(kCaller);
+    ASSERT_LUA("app.initLuaApp()");
+  }
+  void check(const std::vector<Call>& calls) {
+    for (const auto& call : calls) {
+      SCOPED_TRACE(call.packed);
+      EXPECT_EQ(eval("callApp(" + call.packed + ")"), call.answer);
+      if (!call.sent) continue;
+      std::string bytes;
+      if (call.sent->way == Sent::Datagram) {
+        sockaddr_in from{};
+        ASSERT_TRUE(receiver_.receive(bytes, from).done());
+      } else {
+        bytes = fromHex(eval("lastPayload"));
+      }
+      auto check = lampsim::parseLampFrame(bytes);
+      ASSERT_TRUE(check.ok()) << check.reason;
+      EXPECT_EQ(check.frame.lampId, call.sent->lamp);
+      EXPECT_EQ(check.frame.red, call.sent->r);
+      EXPECT_EQ(check.frame.green, call.sent->g);
+      EXPECT_EQ(check.frame.blue, call.sent->b);
+      EXPECT_EQ(check.frame.seq, call.sent->seq);
+    }
+    std::string stray;
+    sockaddr_in from{};
+    EXPECT_FALSE(receiver_.receive(stray, from, std::chrono::milliseconds(100)).done()) << "a datagram too many";
+  }
+
+  TempDir dir_;
+  UdpReceiver receiver_;
+};
+
+TEST_F(DemoAppTest, LampCallsAreAnsweredAndKnownLampsGetFrames) {
+  ASSERT_TRUE(receiver_.ok());
+  const std::string port = std::to_string(receiver_.port());
+  start(dir_.write("lamps.conf", "# two lamps on one socket\ndesk 127.0.0.1 " + port + "\nshelf 127.0.0.1 " +
+                                     port + "\nbroadcast hall 127.0.0.255 47010\n")
+            .string());
+  const std::string orange = "{b = 0, g = 128, r = 255}";
+  check({
+      {setColour("desk", orange), "true|true", Sent{Sent::Datagram, "desk", 255, 128, 0, 0}},
+      {setColour("shelf", "{b = 1, g = 0, r = 0}"), "true|true", Sent{Sent::Datagram, "shelf", 0, 0, 1, 0}},
+      {setColour("desk", "{b = 3, g = 2, r = 1}"), "true|true", Sent{Sent::Datagram, "desk", 1, 2, 3, 1}},
+      {setColour("zz", orange), "true|false|unknown lamp zz", std::nullopt},
+      {setColour("hall", orange), "true|false|unknown lamp hall", std::nullopt},
+      {lampCall("setColorWithoutResponsePackedData", "hall", "{b = 7, g = 8, r = 9}"),
+       "true|127.0.0.255\t47010\t<frame>", Sent{Sent::Packed, "hall", 9, 8, 7, 0}},
+      {lampCall("setColorWithoutResponsePackedData", "desk", orange), "true|false|unknown broadcast lamp desk",
+       std::nullopt},
+      {setColour("desk", "{b = 0, g = 0, r = 256}"), "true|false|colour needs r, g and b from 0 to 255", std::nullopt},
+      {setColour("desk", "{g = 0, r = 1}"), "true|false|colour needs r, g and b from 0 to 255", std::nullopt},
+      {setColour("desk", "{b = 0.5, g = 0, r = 1}"), "true|false|colour needs r, g and b from 0 to 255", std::nullopt},
+      {setColour("desk", "'red'"), "true|false|colour must be a map", std::nullopt},
+      {lampCall("blink", "desk", orange), "true|false|unknown method blink", std::nullopt},
+      // Refused calls use no sequence number.
+      {setColour("desk", orange), "true|true", Sent{Sent::Datagram, "desk", 255, 128, 0, 2}},
+      {"mp.pack({'api.razerkit.nothing', 1})", "false|no function api.razerkit.nothing", std::nullopt},
+      {"'not msgpack'", "false|not a packed call", std::nullopt},
+  });
+}
+
+TEST_F(DemoAppTest, WithoutAReadableLampListEveryCallSaysWhy) {
+  struct Case {
+    std::string file;
+    std::string content;  // written unless empty
+    std::string reason;
+  };
+  const std::string bad = (dir_.path() / "bad.conf").string();
+  const Case cases[] = {
+      {"/nonexistent/lamps.conf", "", "no lamps: cannot read /nonexistent/lamps.conf: No such file or directory"},
+      {bad, "desk 127.0.0.1 4000\nshelf 127.0.0.1 0\n", "no lamps: " + bad + ":2: bad port 0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    if (!c.content.empty()) dir_.write("bad.conf", c.content);
+    lua_.reset();
+    LuaFixture::SetUp();
+    start(c.file);
+    check({
+        {setColour("desk", "{b = 0, g = 0, r = 0}"), "true|false|" + c.reason, std::nullopt},
+        {lampCall("setColorWithoutResponsePackedData", "hall", "{b = 0, g = 0, r = 0}"), "true|false|" + c.reason,
+         std::nullopt},
+    });
+  }
+}
+
+}  // namespace
+}  // namespace halvix::test

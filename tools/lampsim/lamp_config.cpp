@@ -1,0 +1,121 @@
+#include "tools/lampsim/lamp_config.h"
+
+#include <arpa/inet.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace halvix::lampsim {
+
+namespace {
+
+constexpr std::size_t kMaxIdLength = 255;
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::vector<std::string_view> words(std::string_view line) {
+  line = line.substr(0, line.find('#'));
+  std::vector<std::string_view> out;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && isSpace(line[i])) ++i;
+    std::size_t start = i;
+    while (i < line.size() && !isSpace(line[i])) ++i;
+    if (i > start) out.push_back(line.substr(start, i - start));
+  }
+  return out;
+}
+
+// 1 to `maxDigits` decimal digits, nothing else.
+std::optional<unsigned> number(std::string_view text, std::size_t maxDigits) {
+  if (text.empty() || text.size() > maxDigits) return std::nullopt;
+  unsigned value = 0;
+  for (char c : text) {
+    if (!isDigit(c)) return std::nullopt;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  return value;
+}
+
+std::optional<in_addr_t> ipv4(std::string_view text) {
+  std::uint32_t host = 0;
+  for (int part = 0; part < 4; ++part) {
+    std::size_t dot = part < 3 ? text.find('.') : text.size();
+    if (dot == std::string_view::npos) return std::nullopt;
+    auto octet = number(text.substr(0, dot), 3);
+    if (!octet || *octet > 255) return std::nullopt;
+    host = (host << 8) | *octet;
+    text.remove_prefix(part < 3 ? dot + 1 : dot);
+  }
+  return htonl(host);
+}
+
+// The reason a lamp line is refused, empty when `lamp` was filled.
+std::string readLamp(const std::vector<std::string_view>& w, LampAddress& lamp) {
+  if (w[0].size() > kMaxIdLength) return "identifier longer than 255 bytes";
+  auto address = ipv4(w[1]);
+  if (!address) return "bad IPv4 address " + std::string(w[1]);
+  auto port = number(w[2], 5);
+  if (!port || *port < 1 || *port > 65535) return "bad port " + std::string(w[2]);
+  lamp = {std::string(w[0]), *address, static_cast<std::uint16_t>(*port)};
+  return {};
+}
+
+bool listed(const LampConfig& config, const std::string& id) {
+  for (const auto& lamp : config.lamps)
+    if (lamp.id == id) return true;
+  return config.broadcast && config.broadcast->id == id;
+}
+
+}  // namespace
+
+std::string addressText(in_addr_t address) {
+  char text[INET_ADDRSTRLEN] = {};
+  in_addr a{address};
+  ::inet_ntop(AF_INET, &a, text, sizeof text);
+  return text;
+}
+
+ConfigLoad parseLampConfig(std::string_view text, const std::string& where) {
+  LampConfig config;
+  int lineNumber = 0;
+  while (!text.empty() || lineNumber == 0) {
+    ++lineNumber;
+    std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    auto fail = [&](const std::string& why) {
+      return ConfigLoad{std::nullopt, where + ":" + std::to_string(lineNumber) + ": " + why};
+    };
+
+    auto w = words(line);
+    if (w.empty()) continue;
+    const bool broadcast = w[0] == "broadcast";
+    if (broadcast) w.erase(w.begin());
+    if (w.size() != 3)
+      return fail(broadcast ? "expected \"broadcast identifier address port\"" : "expected \"identifier address port\"");
+    LampAddress lamp;
+    if (std::string why = readLamp(w, lamp); !why.empty()) return fail(why);
+    if (listed(config, lamp.id)) return fail("lamp " + lamp.id + " listed twice");
+    if (broadcast) {
+      if (config.broadcast) return fail("a second broadcast lamp");
+      config.broadcast = lamp;
+    } else {
+      config.lamps.push_back(lamp);
+    }
+  }
+  return ConfigLoad{std::move(config), {}};
+}
+
+ConfigLoad loadLampConfig(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return ConfigLoad{std::nullopt, "cannot read " + path + ": " + std::strerror(errno)};
+  std::stringstream text;
+  text << in.rdbuf();
+  return parseLampConfig(text.str(), path);
+}
+
+}  // namespace halvix::lampsim
