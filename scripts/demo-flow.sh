@@ -66,7 +66,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-say() { printf 'demo: %s\n' "$*"; }
+say() {  # below the live line of lamps, when it is drawn
+  if [ -z "$json" ] && [ -t 1 ]; then printf '\ndemo: %s\n' "$*"; else printf 'demo: %s\n' "$*"; fi
+}
 event() { [ -n "$json" ] && printf '%s %s\n' "$(date +%s%6N)" "$*" >> "$json/events.txt"; say "$*"; }
 
 # A throwaway root and a "Razer USA Ltd." signer; the stand-in library signed
@@ -189,8 +191,9 @@ stop "$broadcast_pid" INT
 broadcast_pid=""
 
 echo
-if [ -z "$json" ]; then
-  for summary in "$logs/lampsim.txt" "$logs/broadcast.txt"; do [ -f "$summary" ] && cat "$summary"; done
+if [ -z "$json" ] && [ -f "$logs/broadcast.txt" ]; then
+  echo "broadcast lamp, in the peer namespace:"
+  grep -E '^(lamp |bad frames|all lamps)' "$logs/broadcast.txt" || true
 fi
 say "halvix exited with code $status; logs in $logs"
 exit "$status"

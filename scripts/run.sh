@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
-# The main job: builds the host's tools and runs the example Lua application
-# in a real SDK activation (hot-development mode) for three seconds, with two
-# packed calls.
+# The main job: installs and builds, then shows the whole system at work for
+# --seconds N (default 10): the Chroma colour from a signed stand-in Chroma
+# Connect library, through halvix, the SDK runtime and the demo Lua lamp
+# application, to three simulated lamps drawn live in this terminal (see
+# scripts/demo-flow.sh). Ends with halvix's exit code.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+seconds=10
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --seconds) seconds=$2; shift 2 ;;
+    *) echo "usage: $0 [--seconds N]" >&2; exit 2 ;;
+  esac
+done
+
 bash scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j"$(nproc)" --target corvel-lua
-
-# MessagePack of ["api.hello.greet", "Halvix"] and ["api.hello.add", 2, 40]
-greet=92af6170692e68656c6c6f2e6772656574a648616c766978
-add=93ad6170692e68656c6c6f2e6164640228
-exec build/bin/corvel-lua --app examples/hello --seconds 3 --call "$greet" --call "$add"
+cmake --build build -j"$(nproc)" --target halvix halvixctl lampsim chroma-sign halvix_chroma_standin demo_bundle
+exec bash scripts/demo-flow.sh --build build --seconds "$seconds"
