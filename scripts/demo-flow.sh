@@ -33,12 +33,8 @@ while [ $# -gt 0 ]; do
   esac
 done
 case "$seconds" in '' | *[!0-9]*) echo "demo-flow: --seconds wants a whole number" >&2; exit 2 ;; esac
-bin=$build/bin
-for program in halvix halvixctl lampsim chroma-sign; do
-  [ -x "$bin/$program" ] || { echo "demo-flow: $bin/$program is missing; build the tree first" >&2; exit 2; }
-done
-bundle=$build/demo
-[ -f "$bundle/lsd/ls.lsd" ] || { echo "demo-flow: $bundle/lsd/ls.lsd is missing" >&2; exit 2; }
+source "$root/scripts/flow-lib.sh"
+flow_check_tree || exit 2
 [ -z "$logs" ] && logs=$(mktemp -d /tmp/halvix-run.XXXXXX)
 mkdir -p "$logs"
 [ -n "$json" ] && mkdir -p "$json"
@@ -48,18 +44,10 @@ tag=hx$$
 ns_a="" ns_b=""
 halvix_pid="" lamps_pid="" broadcast_pid=""
 
-stop() {  # pid signal: ends the process, at worst with SIGKILL
-  local pid=$1 signal=$2
-  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || return 0
-  kill "-$signal" "$pid" 2>/dev/null || true
-  for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill -KILL "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-}
 cleanup() {
-  stop "$halvix_pid" TERM
-  stop "$lamps_pid" INT
-  stop "$broadcast_pid" INT
+  flow_stop "$halvix_pid" TERM
+  flow_stop "$lamps_pid" INT
+  flow_stop "$broadcast_pid" INT
   for ns in $ns_a $ns_b; do ip netns delete "$ns" 2>/dev/null || true; done
   rm -rf "$work"
 }
@@ -71,14 +59,7 @@ say() {  # below the live line of lamps, when it is drawn
 }
 event() { [ -n "$json" ] && printf '%s %s\n' "$(date +%s%6N)" "$*" >> "$json/events.txt"; say "$*"; }
 
-# A throwaway root and a "Razer USA Ltd." signer; the stand-in library signed
-# in a folder that the loader trusts (ProgramFiles points here).
-bash "$root/scripts/make-chroma-signer.sh" "$work/keys" > /dev/null
-trusted="$work/Program Files/Razer/ChromaBroadcast/bin"
-mkdir -p "$trusted"
-cp "$build/lib/RzChromaConnectAPI64.dll" "$trusted/"
-"$bin/chroma-sign" --key "$work/keys/signer-key.pem" --cert "$work/keys/signer.pem" \
-  "$trusted/RzChromaConnectAPI64.dll" > /dev/null
+flow_sign_chroma "$work"
 
 # The broadcast part needs two namespaces of our own.
 in_a=()
@@ -134,45 +115,26 @@ fi
 colour_env=()
 [ -n "$colours" ] && colour_env=(HALVIX_CHROMA_COLORS="$colours")
 socket=$work/messenger.sock
-env ProgramFiles="$work/Program Files" LD_LIBRARY_PATH="$trusted" SSL_CERT_FILE="$work/keys/root.pem" \
-  HALVIX_DEMO_LAMPS="$work/lamps.conf" HALVIX_CHROMA_STAMPS="$work/stamps" "${colour_env[@]}" \
-  "${in_a[@]}" "$bin/halvix" --socket "$socket" --current-dir "$bundle" --console > "$logs/halvix.log" 2>&1 &
-halvix_pid=$!
+flow_start_halvix HALVIX_DEMO_LAMPS="$work/lamps.conf" HALVIX_CHROMA_STAMPS="$work/stamps" "${colour_env[@]}" \
+  -- "${in_a[@]}" || exit 1
 
-ctl() {  # channel method [json]: one call as the Dart side; its reply is printed
-  "$bin/halvixctl" --socket "$socket" --timeout 5 "$@"
-}
-expect() {  # what reply... : fails the run when the reply differs
-  local want=$1 got
-  shift
-  got=$(ctl "$@") || true
-  if [ "$got" != "$want" ]; then
-    say "$2 answered '$got', not '$want' (see $logs/halvix.log)"
-    exit 1
-  fi
-}
-for _ in $(seq 200); do [ -S "$socket" ] && break; sleep 0.05; done
-[ -S "$socket" ] || { say "halvix did not start (see $logs/halvix.log)"; exit 1; }
-
-sdk=com.brisktide.corvel.methodchannel
-razerkit=com.brisktide.com/razerkit
-expect '[true,""]' "$sdk" initSDK '{"sdkEnv":{"VAR_IS_HOTDEV":false}}'
-expect '[true,""]' "$sdk" startLooper
+expect '[true,""]' "$sdk" initSDK '{"sdkEnv":{"VAR_IS_HOTDEV":false}}' || exit 1
+expect '[true,""]' "$sdk" startLooper || exit 1
 for lamp in desk shelf window; do
-  expect 'null' "$razerkit" enableChromaConnect "{\"uuid\":\"$lamp\",\"enable\":true}"
+  expect 'null' "$razerkit" enableChromaConnect "{\"uuid\":\"$lamp\",\"enable\":true}" || exit 1
 done
 event "lamps on: desk shelf window"
 
 half=$((seconds / 2))
 sleep "$half"
-expect 'null' "$razerkit" enableChromaConnect '{"uuid":"shelf","enable":false}'
+expect 'null' "$razerkit" enableChromaConnect '{"uuid":"shelf","enable":false}' || exit 1
 event "shelf off"
 sleep $((seconds - half))
 
 if [ -n "$why_not" ]; then
   say "broadcast lamp skipped: $why_not"
 else
-  expect 'null' "$razerkit" broadcastChromaConnect '{"uuid":"hall","enable":true}'
+  expect 'null' "$razerkit" broadcastChromaConnect '{"uuid":"hall","enable":true}' || exit 1
   event "broadcast to hall"
   sleep 3
 fi
@@ -185,9 +147,9 @@ halvix_pid=""
 echo "$status" > "$logs/halvix.exit"
 # Datagrams still on their way are let in before the lamps stop.
 sleep 0.3
-stop "$lamps_pid" INT
+flow_stop "$lamps_pid" INT
 lamps_pid=""
-stop "$broadcast_pid" INT
+flow_stop "$broadcast_pid" INT
 broadcast_pid=""
 
 echo
