@@ -50,6 +50,13 @@ struct SendSlice {
 inline constexpr std::size_t kMaxSendSlices = 64;
 SocketOutcome socketSendGather(int fd, const SendSlice* slices, std::size_t count);
 SocketOutcome socketRecv(int fd, void* data, std::size_t size);
+// Receives into the slices in order with one system call (a scattered
+// read); Done carries the bytes moved. At most kMaxSendSlices slices.
+struct RecvSlice {
+  void* data;
+  std::size_t size;
+};
+SocketOutcome socketRecvScatter(int fd, const RecvSlice* slices, std::size_t count);
 // `from` receives the sender's IPv4 address; zeroed when the sender is not IPv4.
 SocketOutcome socketRecvFrom(int fd, void* data, std::size_t size, sockaddr_in& from);
 // Sends one IPv4 datagram. A datagram is never cut: Done carries its whole

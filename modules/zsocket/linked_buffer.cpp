@@ -196,13 +196,35 @@ LinkedBuffer::Outcome LinkedBuffer::readFrom(int fd, long long limit) {
     if (!tail_ || tail_->end == chunkSize_) {
       if (!newTailChunk()) return {Status::Error, total, ENOMEM};
     }
-    const std::size_t room = std::min(chunkSize_ - tail_->end, left);
-    const platform::SocketOutcome r = platform::socketRecv(fd, tail_->data() + tail_->end, room);
+    // One scattered read into the tail's room and, while more may come,
+    // chunks made ahead; the ones that stay empty are freed again, so that
+    // the queue ends as chunk-by-chunk reads would leave it.
+    Chunk* const first = tail_;
+    platform::RecvSlice slices[kReadAheadChunks + 1];
+    std::size_t count = 0;
+    std::size_t room = std::min(chunkSize_ - first->end, left);
+    slices[count++] = {first->data() + first->end, room};
+    while (count <= kReadAheadChunks && room < left && room < kReadAheadBytes) {
+      Chunk* extra = newTailChunk();
+      if (!extra) break;
+      const std::size_t size = std::min(chunkSize_, left - room);
+      slices[count++] = {extra->data(), size};
+      room += size;
+    }
+    const platform::SocketOutcome r = platform::socketRecvScatter(fd, slices, count);
+    const std::size_t moved = r.done() ? r.count : 0;
+    Chunk* last = first;
+    for (std::size_t rest = moved; rest > 0;) {
+      if (last->end == chunkSize_) last = last->next;
+      const std::size_t take = std::min(chunkSize_ - last->end, rest);
+      last->end += take;
+      rest -= take;
+    }
+    releaseTailAfter(last);
     if (r.done()) {
-      tail_->end += r.count;
-      length_ += r.count;
-      total += r.count;
-      left -= r.count;
+      length_ += moved;
+      total += moved;
+      left -= moved;
       if (left == 0) return {Status::Done, total};
       continue;
     }
@@ -210,6 +232,17 @@ LinkedBuffer::Outcome LinkedBuffer::readFrom(int fd, long long limit) {
     Outcome o = failed(r);
     o.count = total;
     return o;
+  }
+}
+
+void LinkedBuffer::releaseTailAfter(Chunk* last) noexcept {
+  Chunk* extra = last->next;
+  last->next = nullptr;
+  tail_ = last;
+  while (extra) {
+    Chunk* next = extra->next;
+    std::free(extra);
+    extra = next;
   }
 }
 

@@ -16,6 +16,11 @@ class LinkedBuffer {
   // as fast as the application drains must neither keep the worker in one
   // call nor grow the queue without bound between two calls.
   static constexpr std::size_t kReadMaxBytes = 1 << 20;
+  // A read fills the tail and chunks made ahead in one call: at most this
+  // many, and no more once this much room is there (chunks that stay empty
+  // are freed again, so large ones are not made in vain).
+  static constexpr std::size_t kReadAheadChunks = 15;
+  static constexpr std::size_t kReadAheadBytes = 65536;
 
   explicit LinkedBuffer(std::size_t chunkSize) : chunkSize_(chunkSize) {}
   ~LinkedBuffer() { reset(); }
@@ -69,6 +74,8 @@ class LinkedBuffer {
   };
 
   Chunk* newTailChunk() noexcept;
+  // Frees the chunks after `last`, which becomes the tail.
+  void releaseTailAfter(Chunk* last) noexcept;
   void releaseWritten(std::size_t written) noexcept;
 
   Chunk* head_ = nullptr;
