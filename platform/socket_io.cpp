@@ -63,27 +63,31 @@ SocketOutcome transfer(int fd, bool sending, std::size_t& size, Call call) {
   return classify(n, error);
 }
 
-// The slices cut to `size` bytes as an I/O vector; the number of entries.
-template <typename Slice>
-int toVector(const Slice* slices, std::size_t count, std::size_t size, iovec* vector) {
-  std::size_t left = size;
-  int used = 0;
-  for (std::size_t k = 0; k < count && left > 0; ++k) {
-    const std::size_t take = std::min(slices[k].size, left);
-    if (take == 0) continue;
-    vector[used].iov_base = const_cast<void*>(static_cast<const void*>(slices[k].data));
-    vector[used].iov_len = take;
-    ++used;
-    left -= take;
-  }
-  return used;
-}
-
-template <typename Slice>
-std::size_t totalSize(const Slice* slices, std::size_t count) {
+// One sendmsg or recvmsg over the slices, shaped and classified like any
+// other transfer: the shaper sees the slices' total and the I/O vector is
+// cut to what it allows.
+template <typename Slice, typename Call>
+SocketOutcome vectoredTransfer(int fd, bool sending, const Slice* slices, std::size_t count, Call call) {
+  count = std::min(count, kMaxSendSlices);
   std::size_t size = 0;
   for (std::size_t k = 0; k < count; ++k) size += std::min(slices[k].size, kMaxTransfer - size);
-  return size;
+  iovec vector[kMaxSendSlices];
+  return transfer(fd, sending, size, [&] {
+    std::size_t left = size;
+    int used = 0;
+    for (std::size_t k = 0; k < count && left > 0; ++k) {
+      const std::size_t take = std::min(slices[k].size, left);
+      if (take == 0) continue;
+      vector[used].iov_base = const_cast<void*>(static_cast<const void*>(slices[k].data));
+      vector[used].iov_len = take;
+      ++used;
+      left -= take;
+    }
+    msghdr message{};
+    message.msg_iov = vector;
+    message.msg_iovlen = static_cast<decltype(message.msg_iovlen)>(used);
+    return call(message);
+  });
 }
 
 }  // namespace
@@ -97,27 +101,12 @@ SocketOutcome socketSend(int fd, const void* data, std::size_t size) {
 }
 
 SocketOutcome socketSendGather(int fd, const SendSlice* slices, std::size_t count) {
-  count = std::min(count, kMaxSendSlices);
-  std::size_t size = totalSize(slices, count);
-  iovec vector[kMaxSendSlices];
-  return transfer(fd, true, size, [&] {
-    msghdr message{};
-    message.msg_iov = vector;
-    message.msg_iovlen = static_cast<decltype(message.msg_iovlen)>(toVector(slices, count, size, vector));
-    return ::sendmsg(fd, &message, MSG_NOSIGNAL);
-  });
+  return vectoredTransfer(fd, true, slices, count,
+                          [fd](const msghdr& message) { return ::sendmsg(fd, &message, MSG_NOSIGNAL); });
 }
 
 SocketOutcome socketRecvScatter(int fd, const RecvSlice* slices, std::size_t count) {
-  count = std::min(count, kMaxSendSlices);
-  std::size_t size = totalSize(slices, count);
-  iovec vector[kMaxSendSlices];
-  return transfer(fd, false, size, [&] {
-    msghdr message{};
-    message.msg_iov = vector;
-    message.msg_iovlen = static_cast<decltype(message.msg_iovlen)>(toVector(slices, count, size, vector));
-    return ::recvmsg(fd, &message, 0);
-  });
+  return vectoredTransfer(fd, false, slices, count, [fd](msghdr& message) { return ::recvmsg(fd, &message, 0); });
 }
 
 SocketOutcome socketRecv(int fd, void* data, std::size_t size) {
