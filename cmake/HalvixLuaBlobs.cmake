@@ -2,9 +2,19 @@
 # Compresses each Lua file, under its module name, into a blob and writes
 # OUTPUT (a C++ fragment defining kGeneratedBlobs) into TARGET's build folder,
 # which becomes one of TARGET's include directories.
+# A cross build runs the build machine's own blobgen (HALVIX_BLOBGEN), made by
+# a native tree first, rather than the target's under an emulator.
 if(NOT TARGET halvix_blobgen)
-  add_executable(halvix_blobgen ${PROJECT_SOURCE_DIR}/sdk/blobgen/blobgen.cpp)
-  target_link_libraries(halvix_blobgen PRIVATE ZLIB::ZLIB)
+  if(CMAKE_CROSSCOMPILING)
+    if(NOT HALVIX_BLOBGEN)
+      message(FATAL_ERROR "a cross build needs HALVIX_BLOBGEN: the build machine's halvix_blobgen")
+    endif()
+    add_executable(halvix_blobgen IMPORTED GLOBAL)
+    set_target_properties(halvix_blobgen PROPERTIES IMPORTED_LOCATION ${HALVIX_BLOBGEN})
+  else()
+    add_executable(halvix_blobgen ${PROJECT_SOURCE_DIR}/sdk/blobgen/blobgen.cpp)
+    target_link_libraries(halvix_blobgen PRIVATE ZLIB::ZLIB)
+  endif()
 endif()
 
 function(halvix_lua_blobs target output)

@@ -1,7 +1,5 @@
 #include "sdk/flutter_lib_corvel_plugin.h"
 
-#include <sys/utsname.h>
-
 #include <string>
 #include <utility>
 
@@ -9,6 +7,7 @@
 
 #include "platform/flutter/method_channel.h"
 #include "platform/flutter/standard_codec.h"
+#include "platform/os_version.h"
 #include "sdk/globals.h"
 
 namespace halvix::sdk {
@@ -47,13 +46,6 @@ ResultCallback replyWithReport(SharedResult result) {
 const EncodableValue* lookup(const EncodableMap& map, const char* key) {
   auto it = map.find(EncodableValue(key));
   return it == map.end() ? nullptr : &it->second;
-}
-
-std::string platformVersion() {
-  std::string version = "Linux ";
-  struct utsname name {};
-  if (::uname(&name) == 0) version += name.release;
-  return version;
 }
 
 }  // namespace
@@ -107,7 +99,7 @@ void FlutterLibCorvelPlugin::HandleMethodCall(const flutter::MethodCall<Encodabl
         },
         std::string(bytes.begin(), bytes.end()));
   } else if (method == "getPlatformVersion") {
-    result->Success(EncodableValue(platformVersion()));
+    result->Success(EncodableValue(platform::osVersionText()));
   } else {
     result->NotImplemented();
   }
