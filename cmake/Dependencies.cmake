@@ -22,10 +22,19 @@ halvix_lua_archive(LUA_LPEG_LIB lpeg)
 halvix_lua_archive(LUA_LFS_LIB filesystem)
 halvix_lua_archive(LUA_SOCKET_LIB socket)
 halvix_lua_archive(LUA_MIME_LIB mime)
-halvix_lua_archive(LUA_SQLITE3_LIB sql-sqlite3)
-# md5's archive carries its own copy of luaL_setfuncs, which would clash with
-# LuaSQL's; its shared library keeps that copy to itself.
-find_library(LUA_MD5_LIB NAMES liblua5.1-md5.so REQUIRED)
+if(WIN32)
+  # Debian publishes no source of md5 and LuaSQL to cross-build them from;
+  # the SDK stands them in (sdk/absent_modules.cpp).
+  set(LUA_SQLITE3_LIB)
+  set(LUA_MD5_LIB)
+  set(HALVIX_SYSTEM_LIBS ws2_32 iphlpapi)
+else()
+  halvix_lua_archive(LUA_SQLITE3_LIB sql-sqlite3)
+  # md5's archive carries its own copy of luaL_setfuncs, which would clash
+  # with LuaSQL's; its shared library keeps that copy to itself.
+  find_library(LUA_MD5_LIB NAMES liblua5.1-md5.so REQUIRED)
+  set(HALVIX_SYSTEM_LIBS m)
+endif()
 
 # No include directory of their own: everything compiles against LuaJIT's
 # headers (PkgConfig::LUAJIT), so that PUC Lua's headers, if installed, can
@@ -33,7 +42,9 @@ find_library(LUA_MD5_LIB NAMES liblua5.1-md5.so REQUIRED)
 add_library(halvix_lua_deps INTERFACE)
 target_link_libraries(halvix_lua_deps INTERFACE
   ${LUA_CJSON_LIB} ${LUA_LPEG_LIB} ${LUA_LFS_LIB} ${LUA_SOCKET_LIB} ${LUA_MIME_LIB}
-  ${LUA_SQLITE3_LIB} ${LUA_MD5_LIB} SQLite::SQLite3 PkgConfig::LUAJIT m)
+  ${LUA_SQLITE3_LIB} ${LUA_MD5_LIB} SQLite::SQLite3 PkgConfig::LUAJIT ${HALVIX_SYSTEM_LIBS})
 
-# lua-MessagePack is compiled into the executable from the installed package.
-find_file(HALVIX_MESSAGEPACK_LUA MessagePack.lua PATHS /usr/share/lua/5.1 NO_DEFAULT_PATH REQUIRED)
+# lua-MessagePack is compiled into the executable from the installed package
+# (a file of the build machine's, also in a cross build).
+find_file(HALVIX_MESSAGEPACK_LUA MessagePack.lua PATHS /usr/share/lua/5.1 NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
+          REQUIRED)
