@@ -16,6 +16,10 @@ set(HALVIX_WINDOWS_DEPS "${CMAKE_SOURCE_DIR}/build-windows/deps" CACHE PATH
   "Prefix holding the cross-built third-party libraries (scripts/windows-deps.sh)")
 # try_compile projects read this file again with their own source folder.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES HALVIX_WINDOWS_DEPS)
+if(NOT IS_DIRECTORY "${HALVIX_WINDOWS_DEPS}")
+  message(FATAL_ERROR "HALVIX_WINDOWS_DEPS (${HALVIX_WINDOWS_DEPS}) does not exist: "
+    "run scripts/windows-deps.sh, or pass the prefix it built")
+endif()
 
 set(CMAKE_FIND_ROOT_PATH /usr/${HALVIX_MINGW_TRIPLE} "${HALVIX_WINDOWS_DEPS}")
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
