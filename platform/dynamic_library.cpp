@@ -12,6 +12,8 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/dynamic_library_common.h"
+
 namespace halvix::platform {
 
 namespace {
@@ -24,21 +26,15 @@ std::string failure(const std::string& fallback) {
 
 }  // namespace
 
-DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), error_(std::move(other.error_)) {}
+bool isBareLibraryName(const std::string& name) { return !name.empty() && name.find('/') == std::string::npos; }
 
-DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, nullptr);
-    error_ = std::move(other.error_);
-  }
-  return *this;
+void closeLibraryFile(std::intptr_t file) {
+  if (file >= 0) ::close(static_cast<int>(file));
 }
 
 DynamicLibrary DynamicLibrary::open(const std::string& name) {
   DynamicLibrary library;
-  if (name.empty() || name.find('/') != std::string::npos) {
+  if (!isBareLibraryName(name)) {
     library.error_ = "not a bare library name: \"" + name + "\"";
     return library;
   }
@@ -74,9 +70,9 @@ DynamicLibrary DynamicLibrary::openFile(const LibraryFile& file) {
   DynamicLibrary library;
   // The descriptor's own name in /proc reaches the file it has open, not
   // whatever its path names now.
-  const std::string name = "/proc/self/fd/" + std::to_string(file.fd_);
+  const std::string name = "/proc/self/fd/" + std::to_string(file.file_);
   ::dlerror();
-  library.handle_ = file.fd_ >= 0 ? ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
+  library.handle_ = file.file_ >= 0 ? ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
   if (!library.handle_) library.error_ = failure(name + ": cannot be loaded");
   return library;
 }
@@ -129,16 +125,6 @@ LibrarySearch LibrarySearch::forProcess() {
   return ordinary(executablePath().parent_path(), std::getenv("LD_LIBRARY_PATH"));
 }
 
-std::filesystem::path findLibrary(const std::string& name, const LibrarySearch& search) {
-  if (name.empty() || name.find('/') != std::string::npos) return {};
-  for (const auto& folder : search.folders) {
-    std::error_code error;
-    const auto candidate = std::filesystem::absolute(folder / name, error).lexically_normal();
-    if (!error && std::filesystem::is_regular_file(candidate, error)) return candidate;
-  }
-  return {};
-}
-
 std::optional<LibraryFile> LibraryFile::read(const std::filesystem::path& path, std::size_t maxBytes) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
@@ -158,19 +144,6 @@ std::optional<LibraryFile> LibraryFile::read(const std::filesystem::path& path, 
   char extra = 0;
   if (::pread(fd, &extra, 1, static_cast<off_t>(done)) != 0) return std::nullopt;
   return file;
-}
-
-LibraryFile& LibraryFile::operator=(LibraryFile&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = std::exchange(other.fd_, -1);
-    bytes_ = std::move(other.bytes_);
-  }
-  return *this;
-}
-
-LibraryFile::~LibraryFile() {
-  if (fd_ >= 0) ::close(fd_);
 }
 
 std::filesystem::path executablePath() {

@@ -19,6 +19,9 @@ struct LibrarySearch {
   // The executable's folder first (as on Windows), then each entry of the
   // library path (LD_LIBRARY_PATH's value, ':' or ';' separated, an empty
   // entry meaning the current folder), then the system's library folders.
+  // On Windows, the order of LoadLibrary's own search: the executable's
+  // folder, the system folder, the Windows folder, the current folder, then
+  // each entry of the library path (PATH's value, ';' separated).
   static LibrarySearch ordinary(const std::filesystem::path& executableFolder, const char* libraryPath);
   // ordinary() for this process: its executable and its environment.
   static LibrarySearch forProcess();
@@ -32,13 +35,15 @@ std::filesystem::path findLibrary(const std::string& name, const LibrarySearch& 
 // A library file opened once: its whole content, read through the
 // descriptor that DynamicLibrary::openFile later loads from, so that the
 // file that was read is the file that runs, even if its path is pointed at
-// another file meanwhile.
+// another file meanwhile. On Windows the file is held open with writing,
+// deleting and renaming refused until the object goes, and openFile loads
+// the path that handle resolves to.
 class LibraryFile {
  public:
   // Empty when the file cannot be opened or read, is not a regular file, or
   // is longer than `maxBytes`.
   static std::optional<LibraryFile> read(const std::filesystem::path& path, std::size_t maxBytes);
-  LibraryFile(LibraryFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)), bytes_(std::move(other.bytes_)) {}
+  LibraryFile(LibraryFile&& other) noexcept : file_(std::exchange(other.file_, -1)), bytes_(std::move(other.bytes_)) {}
   LibraryFile& operator=(LibraryFile&& other) noexcept;
   ~LibraryFile();
 
@@ -46,8 +51,9 @@ class LibraryFile {
 
  private:
   friend class DynamicLibrary;
-  LibraryFile(int fd, std::string bytes) : fd_(fd), bytes_(std::move(bytes)) {}
-  int fd_;
+  LibraryFile(std::intptr_t file, std::string bytes) : file_(file), bytes_(std::move(bytes)) {}
+  // The open file: a descriptor here, a HANDLE on Windows; -1 for none.
+  std::intptr_t file_;
   std::string bytes_;
 };
 
@@ -63,8 +69,8 @@ class DynamicLibrary {
   DynamicLibrary(const DynamicLibrary&) = delete;
   DynamicLibrary& operator=(const DynamicLibrary&) = delete;
 
-  // A bare file name through the ordinary search, which, as on Windows,
-  // starts in the executable's folder.
+  // A bare file name (no '/', nor '\\' or ':' on Windows) through the
+  // ordinary search, which, as on Windows, starts in the executable's folder.
   static DynamicLibrary open(const std::string& name);
   // Exactly the file at `path` (a relative path counts from the current folder).
   static DynamicLibrary openPath(const std::filesystem::path& path);
@@ -100,7 +106,7 @@ class DynamicLibrary {
   std::string error_;
 };
 
-// Full path of the running executable (GetModuleFileName of the process's
+// Full path of the running executable (GetModuleFileNameW of the process's
 // own module; /proc/self/exe here). Empty when the system cannot tell.
 std::filesystem::path executablePath();
 

@@ -9,27 +9,10 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/socket_io_common.h"
+
 namespace halvix::platform {
 namespace {
-
-// The seam is process-wide on purpose: the modules reach the system only
-// through the functions below, so one hook shapes every transfer.
-TransferShaper& shaper() {
-  static TransferShaper instance;
-  return instance;
-}
-
-// Applies the test shaper. Returns false when the transfer must report
-// would-block; otherwise `size` is lowered to what may move. A zero-length
-// request is not a transfer and is never shaped.
-bool shape(int fd, bool sending, std::size_t& size) {
-  const TransferShaper& s = shaper();
-  if (!s || size == 0) return true;
-  std::size_t allowed = s(fd, sending, size);
-  if (allowed == 0) return false;
-  size = std::min(size, allowed);
-  return true;
-}
 
 bool isWouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
@@ -57,7 +40,7 @@ ssize_t retryInterrupted(Call call, int& error) {
 template <typename Call>
 SocketOutcome transfer(int fd, bool sending, std::size_t& size, Call call) {
   size = std::min(size, kMaxTransfer);
-  if (!shape(fd, sending, size)) return {SocketStatus::WouldBlock};
+  if (!shapeTransfer(fd, sending, size)) return {SocketStatus::WouldBlock};
   int error = 0;
   const ssize_t n = retryInterrupted(call, error);
   return classify(n, error);
@@ -68,24 +51,15 @@ SocketOutcome transfer(int fd, bool sending, std::size_t& size, Call call) {
 // cut to what it allows.
 template <typename Slice, typename Call>
 SocketOutcome vectoredTransfer(int fd, bool sending, const Slice* slices, std::size_t count, Call call) {
-  count = std::min(count, kMaxSendSlices);
-  std::size_t size = 0;
-  for (std::size_t k = 0; k < count; ++k) size += std::min(slices[k].size, kMaxTransfer - size);
+  std::size_t size = slicesTotal(slices, count);
   iovec vector[kMaxSendSlices];
   return transfer(fd, sending, size, [&] {
-    std::size_t left = size;
-    int used = 0;
-    for (std::size_t k = 0; k < count && left > 0; ++k) {
-      const std::size_t take = std::min(slices[k].size, left);
-      if (take == 0) continue;
-      vector[used].iov_base = const_cast<void*>(static_cast<const void*>(slices[k].data));
-      vector[used].iov_len = take;
-      ++used;
-      left -= take;
-    }
     msghdr message{};
     message.msg_iov = vector;
-    message.msg_iovlen = static_cast<decltype(message.msg_iovlen)>(used);
+    message.msg_iovlen = laySlices(slices, count, size, [&](std::size_t k, void* data, std::size_t length) {
+      vector[k].iov_base = data;
+      vector[k].iov_len = length;
+    });
     return call(message);
   });
 }
@@ -153,22 +127,8 @@ DatagramSocket::DatagramSocket() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEX
   if (fd_ < 0) creationError_ = errno;
 }
 
-DatagramSocket::DatagramSocket(DatagramSocket&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), creationError_(std::exchange(other.creationError_, 0)) {}
-
-DatagramSocket& DatagramSocket::operator=(DatagramSocket&& other) noexcept {
-  if (this != &other) {
-    close();
-    fd_ = std::exchange(other.fd_, -1);
-    creationError_ = std::exchange(other.creationError_, 0);
-  }
-  return *this;
-}
-
 void DatagramSocket::close() noexcept {
   if (fd_ >= 0) ::close(std::exchange(fd_, -1));
 }
-
-void setTransferShaper(TransferShaper s) { shaper() = std::move(s); }
 
 }  // namespace halvix::platform

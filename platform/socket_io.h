@@ -2,15 +2,21 @@
 // The socket calls of the native modules and of the broadcast sender, one
 // system call each, never blocking and never raising SIGPIPE. EINTR is
 // retried here, so it never comes back. Every transfer is classified once, in
-// socket_io.cpp; callers only map the classification to their own results.
+// socket_io.cpp (socket_io_win32.cpp on Windows); callers only map the
+// classification to their own results.
 // A test seam can force short transfers and would-block.
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/types.h>
-
+//
+// On Windows a descriptor is the Winsock SOCKET held in an int (socket
+// handles keep to 32 bits), -1 standing for INVALID_SOCKET, and error numbers
+// are Winsock's (WSAGetLastError): WSAEWOULDBLOCK is would-block, and a reset
+// or aborted connection is an Error, as ECONNRESET and EPIPE are here.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+
+// sockaddr_in and the socket options: the target's own folder (posix/ or
+// win32/) is on the include path.
+#include "socket_types.h"
 
 namespace halvix::platform {
 
@@ -70,12 +76,14 @@ int socketSetBufferSize(int fd, int option, int size);  // SO_SNDBUF / SO_RCVBUF
 // SO_BROADCAST from a one-byte flag, as Winsock takes it (a BOOL read from a
 // single byte). Linux reads the option as an int and refuses a shorter one,
 // so the byte is widened: 0 turns broadcasting off, any other value turns it
-// on. Returns 0, or -1 with errno set.
+// on (Windows is handed the same widened value). Returns 0, or -1 with the
+// system error set (errno; WSAGetLastError on Windows).
 int socketSetBroadcast(int fd, std::uint8_t enable);
 
 // An IPv4 datagram socket (AF_INET, SOCK_DGRAM, protocol 0) owned by this
 // object and closed when it goes. A failed creation leaves fd() at -1 and
-// shows only when the socket is used: every call then fails with EBADF.
+// shows only when the socket is used: every call then fails with EBADF
+// (WSAENOTSOCK on Windows).
 class DatagramSocket {
  public:
   DatagramSocket();
