@@ -1,7 +1,4 @@
 // zsocket.send, recv, recvfrom, setsendbuf, setrecvbuf: one system call each.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include <cstdint>
 #include <memory>
 #include <new>

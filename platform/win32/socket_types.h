@@ -1,6 +1,7 @@
 #pragma once
 // The system headers that declare the socket types of socket_io.h
-// (sockaddr_in, the SOL_SOCKET options) on Windows. Winsock pulls in
+// (sockaddr_in, the SOL_SOCKET options) and the address conversions
+// (inet_ntop, ntohs) on Windows. Winsock pulls in
 // <windows.h>, whose min and max macros would break std::min and std::max.
 #ifndef NOMINMAX
 #define NOMINMAX

@@ -1,15 +1,14 @@
 #include "tests/support/temp_dir.h"
 
-#include <cstdlib>
+#include "platform/temporary_directory.h"
+
 #include <fstream>
 #include <stdexcept>
 
 namespace halvix::test {
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "halvix-test-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  path_ = platform::makeTemporaryDirectory("halvix-test-");
 }
 
 TempDir::~TempDir() {

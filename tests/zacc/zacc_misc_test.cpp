@@ -51,9 +51,9 @@ TEST_F(ZaccMisc, IdCmpSubOrdering) {
 TEST_F(ZaccMisc, UnlinkReportsTheOutcome) {
   TempDir dir;
   const auto file = dir.write("victim.txt", "x");
-  lua_pushstring(L(), file.c_str());
+  lua_pushstring(L(), file.string().c_str());
   lua_setglobal(L(), "victim");
-  lua_pushstring(L(), dir.path().c_str());
+  lua_pushstring(L(), dir.path().string().c_str());
   lua_setglobal(L(), "folder");
   EXPECT_LUA(R"(
     eq(zacc.unlink(victim), 0, 'removed')

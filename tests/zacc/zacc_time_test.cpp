@@ -1,8 +1,5 @@
-// zacc's clock functions and the time-zone offset.
+// zacc's clock functions.
 #include <chrono>
-#include <cstdlib>
-#include <ctime>
-#include <optional>
 #include <string>
 
 #include "modules/zacc/zacc_time.h"
@@ -12,32 +9,10 @@
 namespace halvix::test {
 namespace {
 
-using modules::zacc::standardOffsetAt;
 using modules::zacc::unixMilliseconds;
 using modules::zacc::unixSeconds;
 
 constexpr std::uint64_t kUnixEpochFileTime = 116444736000000000ULL;
-
-// Sets TZ for the life of the object and restores it afterwards.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* tz) {
-    if (const char* old = std::getenv("TZ")) saved_ = old;
-    setenv("TZ", tz, 1);
-    tzset();
-  }
-  ~ScopedTimeZone() {
-    if (saved_) {
-      setenv("TZ", saved_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-
- private:
-  std::optional<std::string> saved_;
-};
 
 TEST(ZaccTimeBase, FileTimeConversions) {
   struct Case {
@@ -72,32 +47,6 @@ TEST(ZaccTimeBase, SystemClockFollowsTheRealtimeClock) {
   EXPECT_LE(now, after + 0.5);
 }
 
-TEST(ZaccTimeZone, StandardOffsetIgnoresDaylightSavingAndPasses2038) {
-  struct Case {
-    const char* tz;
-    std::int64_t offset;
-  } cases[] = {
-      {"UTC0", 0},
-      {"CST-8", 28800},
-      {"EST5EDT,M3.2.0,M11.1.0", -18000},
-      {"<+0530>-5:30", 19800},
-      {"NZST-12NZDT,M9.5.0,M4.1.0/3", 43200},
-  };
-  const std::int64_t instants[] = {
-      1700000000,             // November 2023
-      1720000000,             // July 2024
-      (std::int64_t{1} << 31) + 86400 * 10,   // January 2038, past the 32-bit limit
-      (std::int64_t{1} << 31) + 86400 * 180,  // summer 2038
-      4102444800 + 86400 * 190,               // July 2100
-  };
-  for (const Case& c : cases) {
-    ScopedTimeZone zone(c.tz);
-    for (const std::int64_t t : instants) {
-      EXPECT_EQ(c.offset, standardOffsetAt(t)) << c.tz << " at " << t;
-    }
-  }
-}
-
 class ZaccTime : public LuaFixture {};
 
 TEST_F(ZaccTime, ClockFunctionsAgreeWithOsTime) {
@@ -118,17 +67,6 @@ TEST_F(ZaccTime, ClockFunctionsAgreeWithOsTime) {
     local a = zacc.timestamp(); local b = zacc.tickstamp()
     assert(b - a > -1 and b - a < 5, 'timestamp then tickstamp')
   )");
-}
-
-TEST_F(ZaccTime, TmzoneUsesTheLocalZone) {
-  {
-    ScopedTimeZone zone("CST-8");
-    EXPECT_EQ("28800", eval("zacc.tmzone()"));
-  }
-  {
-    ScopedTimeZone zone("EST5EDT,M3.2.0,M11.1.0");
-    EXPECT_EQ("-18000", eval("zacc.tmzone()"));
-  }
 }
 
 }  // namespace

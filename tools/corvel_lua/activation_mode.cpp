@@ -1,7 +1,5 @@
-#include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -10,6 +8,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "platform/termination.h"
 #include "sdk/app_paths.h"
 #include "sdk/corvel_native.h"
 #include "sdk/globals.h"
@@ -35,31 +34,6 @@ struct InitOutcome {
   bool ok = false;
 };
 
-// SIGINT and SIGTERM are blocked before the worker exists, so that every
-// thread inherits the mask and the signal is only ever taken here, by
-// waitForSignal, which ends the run in order.
-sigset_t terminationSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  return set;
-}
-
-// Waits up to `seconds`; returns the signal that ended the wait, or 0.
-int waitForSignal(const sigset_t& set, double seconds) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  for (;;) {
-    auto left = deadline - std::chrono::steady_clock::now();
-    if (left <= std::chrono::steady_clock::duration::zero()) return 0;
-    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-    timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-    int signal = sigtimedwait(&set, nullptr, &timeout);
-    if (signal > 0) return signal;
-    if (errno != EINTR && errno != EAGAIN) return 0;
-  }
-}
-
 }  // namespace
 
 int runActivation(const ActivationRun& run) {
@@ -73,8 +47,9 @@ int runActivation(const ActivationRun& run) {
     calls.push_back(std::move(bytes));
   }
 
-  const sigset_t signals = terminationSignals();
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // Taken before the worker exists, so that only waitForTerminationRequest
+  // below ever sees a request, and the run ends in order.
+  platform::takeTerminationRequests();
 
   // Hot-development mode finds the application below the drive root, normal
   // mode as "ls.lsd" in "lsd" below the current directory: a scratch tree
@@ -112,7 +87,7 @@ int runActivation(const ActivationRun& run) {
         [](const std::vector<std::string>& answers) { writeLine("answer: " + toHex(answers.front())); }, call);
   }
 
-  int signal = waitForSignal(signals, run.seconds);
+  int signal = platform::waitForTerminationRequest(run.seconds);
   native->stopLooper(nullptr);
   if (!signal) {
     // A start-up slower than the run still reports before the tick count,
@@ -120,7 +95,7 @@ int runActivation(const ActivationRun& run) {
     std::unique_lock<std::mutex> lock(outcome->mutex);
     for (int waited = 0; !outcome->reported && waited < 300 && !signal; ++waited) {
       lock.unlock();
-      signal = waitForSignal(signals, 0.1);
+      signal = platform::waitForTerminationRequest(0.1);
       lock.lock();
     }
   }

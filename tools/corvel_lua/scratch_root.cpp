@@ -5,6 +5,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "platform/temporary_directory.h"
 #include "sdk/app_paths.h"
 
 namespace halvix::tools {
@@ -38,9 +39,11 @@ void registerRoot(const std::string& root) {
 }  // namespace
 
 ScratchRoot::ScratchRoot(Mode mode, const std::filesystem::path& target) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "corvel-lua-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a scratch directory");
-  root_ = pattern;
+  try {
+    root_ = platform::makeTemporaryDirectory("corvel-lua-");
+  } catch (const std::runtime_error&) {
+    throw std::runtime_error("cannot create a scratch directory");
+  }
   registerRoot(root_.string());
   try {
     if (mode == Mode::kHotDev) {
