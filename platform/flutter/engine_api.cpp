@@ -64,6 +64,14 @@ const FlutterDesktopApi& EngineApi() {
   return fillLocked(table);
 }
 
+void UseImportedEngineFunctions(const FlutterDesktopApi& functions) {
+  auto& table = engineTable();
+  std::lock_guard lock(table.mutex);
+  if (table.ready.load(std::memory_order_relaxed)) return;
+  table.api = functions;
+  table.ready.store(&table.api, std::memory_order_release);
+}
+
 void UseEngineLibrary(const std::filesystem::path& path) {
   auto& table = engineTable();
   std::lock_guard lock(table.mutex);

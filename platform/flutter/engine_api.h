@@ -74,6 +74,12 @@ void SetEngineLibraryResolver(EngineLibraryResolver resolver);
 // thread; the resolver runs under a lock and must not call back in here.
 const FlutterDesktopApi& EngineApi();
 
+// For an executable that imports the engine's functions itself (on Windows
+// through the delay-load table, so that the first call into any of them
+// loads the library): the table is those functions. Nothing changes once
+// the table is filled.
+void UseImportedEngineFunctions(const FlutterDesktopApi& functions);
+
 // For tools and tests: installs a resolver that loads the library at `path`
 // and fills the table now. Throws EngineLoadError as above, or when the table
 // already comes from another file.
