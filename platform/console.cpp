@@ -13,9 +13,9 @@ std::atomic<bool> g_consolePresent{false};
 
 void setConsolePresent(bool present) { g_consolePresent.store(present, std::memory_order_relaxed); }
 
-bool openConsole() {
+ConsoleOpened openConsole() {
   setConsolePresent(true);
-  return true;
+  return ConsoleOpened::kAttached;
 }
 
 bool debuggerAttached() {

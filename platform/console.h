@@ -11,9 +11,10 @@ void setConsolePresent(bool present);
 // Gives the process its console and marks it present. On Windows: attach to
 // the parent process's console (standard output and error stay as they
 // are), else create a console and reopen standard output and error on it
-// ("CONOUT$"); false when neither works. Here standard error serves, so it
-// only marks the console present.
-bool openConsole();
+// ("CONOUT$"). Here standard error serves, so it only marks the console
+// present, as attached.
+enum class ConsoleOpened { kNone, kAttached, kCreated };
+ConsoleOpened openConsole();
 // Whether a debugger is attached to the process (IsDebuggerPresent; here a
 // tracer named in /proc/self/status).
 bool debuggerAttached();

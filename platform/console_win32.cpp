@@ -66,13 +66,15 @@ ConsoleOutput& output() {
 
 void setConsolePresent(bool present) { g_consolePresent.store(present, std::memory_order_relaxed); }
 
-bool openConsole() {
+ConsoleOpened openConsole() {
   // ERROR_ACCESS_DENIED: the process has a console already. It counts only
   // if its device opens; a process started without one (Wine's, with its
   // output in a pipe) may still say so.
   const bool attached = ::AttachConsole(ATTACH_PARENT_PROCESS) || ::GetLastError() == ERROR_ACCESS_DENIED;
   bool present = attached && output().open();
+  bool created = false;
   if (!present && !attached && ::AllocConsole()) {
+    created = true;
     reopenOnConsole(stdout, 1);
     reopenOnConsole(stderr, 2);
     // The C++ streams write through the C streams; clear what they
@@ -84,7 +86,8 @@ bool openConsole() {
     present = output().open();
   }
   setConsolePresent(present);
-  return present;
+  if (!present) return ConsoleOpened::kNone;
+  return created ? ConsoleOpened::kCreated : ConsoleOpened::kAttached;
 }
 
 bool debuggerAttached() { return ::IsDebuggerPresent() != FALSE; }

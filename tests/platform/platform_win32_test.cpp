@@ -413,7 +413,7 @@ TEST(Win32Console, WritesReachTheConsoleOnlyWhenPresent) {
                                    nullptr, OPEN_EXISTING, 0, nullptr);
   // Attached to the console the test runs in; with none at hand (output in
   // a pipe under Wine) the console counts as absent.
-  EXPECT_EQ(out != INVALID_HANDLE_VALUE, platform::openConsole());
+  EXPECT_EQ(out != INVALID_HANDLE_VALUE, platform::openConsole() != platform::ConsoleOpened::kNone);
   EXPECT_EQ(out != INVALID_HANDLE_VALUE, platform::consolePresent());
   if (out == INVALID_HANDLE_VALUE) return;
   const auto column = [out] {
