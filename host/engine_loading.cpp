@@ -26,10 +26,8 @@ platform::DynamicLibrary loadEngineLibrary() {
   platform::DynamicLibrary engine = platform::DynamicLibrary::open(kEngineLibraryName);
   if (engine) return engine;
   // A closed library carries the reason; the wrapper reports it.
-  return platform::DynamicLibrary::failed(std::string(kShippedEngineName) + " (" + shippedFailure + ") nor " +
-                                           kEngineLibraryName + " (" + engine.error() + ")");
+  return platform::DynamicLibrary::failed("neither " + std::string(kShippedEngineName) + " (" + shippedFailure +
+                                           ") nor " + kEngineLibraryName + " (" + engine.error() + ")");
 }
-
-void installEngineLoading() { flutter::SetEngineLibraryResolver(loadEngineLibrary); }
 
 }  // namespace halvix::host
