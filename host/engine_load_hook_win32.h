@@ -3,6 +3,7 @@
 // ("flutter_windows.dll") at the file shipped beside the executable.
 #include <windows.h>
 
+// Has no include guard of its own: include it through this header only.
 #include <delayimp.h>
 
 namespace halvix::host {
