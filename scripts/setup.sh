@@ -19,7 +19,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 util-linux procps
   # Windows cross build; the -posix compilers have std::thread
-  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 xvfb osslsigncode
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 xvfb xauth osslsigncode
   dpkg-dev xz-utils tcl               # apt-get source; SQLite's amalgamation is made with tclsh
 )
 
