@@ -11,7 +11,7 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include "platform/flutter_engine/messenger_framing.h"
-#include "platform/flutter_engine/messenger_socket.h"
+#include "platform/flutter_engine/messenger_endpoint.h"
 
 namespace halvix::flutter_engine {
 

@@ -71,7 +71,7 @@ void MessengerServer::accept() {
           return;
         }
         acceptFailing_ = false;
-        if (!endpoint_.admits(socket)) {
+        if (!endpoint_.admit(socket)) {
           std::fprintf(stderr, "messenger: refusing a client that runs as another user\n");
           accept();
           return;

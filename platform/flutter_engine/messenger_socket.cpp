@@ -17,6 +17,7 @@
 
 #include <boost/asio/local/stream_protocol.hpp>
 
+#include "platform/flutter_engine/messenger_endpoint.h"
 #include "platform/flutter_engine/messenger_unix_socket.h"
 
 namespace halvix::flutter_engine {
@@ -129,7 +130,7 @@ int MessengerEndpoint::open(Acceptor& acceptor) {
 }
 
 // The socket's mode already keeps other users out.
-bool MessengerEndpoint::admits(Socket&) const { return true; }
+bool MessengerEndpoint::admit(Socket&) const { return true; }
 
 MessengerEndpoint::~MessengerEndpoint() {
   struct stat st {};

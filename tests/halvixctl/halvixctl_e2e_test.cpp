@@ -189,11 +189,4 @@ TEST(Halvixctl, NeitherEndTrustsWhatAnotherUserControls) {
       << host.err;
 }
 
-TEST(Halvixctl, UnreachableSocketIsAConnectionError) {
-  halvix::test::TempDir dir;
-  Outcome run = runProgram({kBin + "/halvixctl", "--socket", (dir.path() / "none.sock").string(), kChannel, "x"}, dir);
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_NE(run.err.find("connect"), std::string::npos) << run.err;
-}
-
 }  // namespace
