@@ -9,7 +9,11 @@
 #include <stdint.h>
 #include <windows.h>
 
-#if defined(__GNUC__)
+// Exported from the engine library, a DLL on Windows; only declarations for
+// the client wrapper, which never links against it.
+#if defined(_WIN32)
+#define FLUTTER_EXPORT __declspec(dllexport)
+#elif defined(__GNUC__)
 #define FLUTTER_EXPORT __attribute__((visibility("default")))
 #else
 #define FLUTTER_EXPORT

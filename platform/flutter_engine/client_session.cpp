@@ -9,7 +9,7 @@
 
 namespace halvix::flutter_engine {
 
-ClientSession::ClientSession(boost::asio::local::stream_protocol::socket socket, uint64_t id, MessengerServer* server,
+ClientSession::ClientSession(MessengerEndpoint::Socket socket, uint64_t id, MessengerServer* server,
                              std::chrono::milliseconds frameTimeout)
     : socket_(std::move(socket)),
       id_(id),
@@ -110,7 +110,7 @@ void ClientSession::close() {
   heldBytes_ = 0;
   stallTimer_.cancel();
   boost::system::error_code ignored;
-  socket_.shutdown(boost::asio::local::stream_protocol::socket::shutdown_both, ignored);
+  socket_.shutdown(boost::asio::socket_base::shutdown_both, ignored);
   socket_.close(ignored);
 }
 

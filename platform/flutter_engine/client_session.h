@@ -8,10 +8,10 @@
 #include <memory>
 #include <vector>
 
-#include <boost/asio/local/stream_protocol.hpp>
 #include <boost/asio/steady_timer.hpp>
 
 #include "platform/flutter_engine/messenger_framing.h"
+#include "platform/flutter_engine/messenger_endpoint.h"
 
 namespace halvix::flutter_engine {
 
@@ -25,7 +25,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   // The server outlives every handler that runs: it stops its I/O thread
   // before it goes. A client that holds part of a frame and sends nothing
   // for `frameTimeout` is dropped.
-  ClientSession(boost::asio::local::stream_protocol::socket socket, uint64_t id, MessengerServer* server,
+  ClientSession(MessengerEndpoint::Socket socket, uint64_t id, MessengerServer* server,
                 std::chrono::milliseconds frameTimeout);
 
   uint64_t id() const { return id_; }
@@ -40,7 +40,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   void watchForStall();
   void writeNext();
 
-  boost::asio::local::stream_protocol::socket socket_;
+  MessengerEndpoint::Socket socket_;
   uint64_t id_;
   MessengerServer* server_;
   FrameReader reader_;

@@ -129,14 +129,14 @@ void EngineCore::forgetSession(uint64_t session) {
 
 int EngineCore::setFrameTimeout(std::chrono::milliseconds timeout) {
   if (timeout.count() <= 0) return EINVAL;
-  if (shutDown_) return ESHUTDOWN;
+  if (shutDown_) return ECANCELED;
   if (server_) return EBUSY;
   frameTimeout_ = timeout;
   return 0;
 }
 
 int EngineCore::listen(const std::string& path) {
-  if (shutDown_) return ESHUTDOWN;
+  if (shutDown_) return ECANCELED;
   if (server_) return EBUSY;
   // Server events are carried to the platform thread; those that arrive
   // after the engine is gone find nothing to do.

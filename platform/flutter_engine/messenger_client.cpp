@@ -1,42 +1,16 @@
 #include "platform/flutter_engine/messenger_client.h"
 
-#include <linux/sockios.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <stdexcept>
-#include <system_error>
 #include <thread>
+
+#include "platform/socket_io.h"
 
 namespace halvix::flutter_engine {
 
-MessengerClient::MessengerClient(const std::string& path) {
-  auto address = messengerSocketAddress(path);
-  if (!address) throw std::system_error(ENAMETOOLONG, std::generic_category(), "socket path");
-  fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "socket");
-  if (::connect(fd_, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0) {
-    int code = errno;
-    ::close(fd_);
-    throw std::system_error(code, std::generic_category(), "connect " + path);
-  }
-  auto peer = messengerPeerUid(fd_);
-  uid_t self = ::geteuid();
-  if (!peer || *peer != self) {
-    ::close(fd_);
-    throw std::runtime_error("refusing the messenger at " + path + ": it is served by " +
-                             (peer ? "uid " + std::to_string(*peer) : std::string("an unknown user")) +
-                             ", not by you (uid " + std::to_string(self) + ")");
-  }
-}
+MessengerClient::MessengerClient(const std::string& path) : fd_(connectMessenger(path)) {}
 
 MessengerClient::~MessengerClient() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) closeMessengerSocket(fd_);
 }
 
 uint32_t MessengerClient::send(const std::string& channel, const std::vector<uint8_t>& payload) {
@@ -49,14 +23,13 @@ uint32_t MessengerClient::send(const std::string& channel, const std::vector<uin
 
 bool MessengerClient::sendRaw(const uint8_t* data, size_t size) {
   while (size > 0) {
-    ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
+    auto sent = platform::socketSend(fd_, data, size);
+    if (!sent.done()) {
       closed_ = true;
       return false;
     }
-    data += n;
-    size -= static_cast<size_t>(n);
+    data += sent.count;
+    size -= sent.count;
   }
   return true;
 }
@@ -64,9 +37,9 @@ bool MessengerClient::sendRaw(const uint8_t* data, size_t size) {
 bool MessengerClient::waitUntilRead(std::chrono::milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    int unread = 0;
-    if (::ioctl(fd_, SIOCOUTQ, &unread) != 0) return false;
-    if (unread == 0) return true;
+    auto unread = messengerUnreadBytes(fd_);
+    if (!unread) return false;
+    if (*unread == 0) return true;
     if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
@@ -81,19 +54,15 @@ std::optional<Frame> MessengerClient::readFrame(std::chrono::milliseconds timeou
       return std::nullopt;
     }
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() < 0) return std::nullopt;
-    pollfd p{fd_, POLLIN, 0};
-    int ready = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 1 << 30)));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready == 0) return std::nullopt;
+    if (left.count() < 0 || !waitMessengerReadable(fd_, left)) return std::nullopt;
     uint8_t buffer[65536];
-    ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (n <= 0) {
+    auto received = platform::socketRecv(fd_, buffer, sizeof buffer);
+    if (received.status == platform::SocketStatus::WouldBlock) continue;
+    if (!received.done()) {
       closed_ = true;
       continue;
     }
-    reader_.feed(buffer, static_cast<size_t>(n));
+    reader_.feed(buffer, received.count);
   }
 }
 

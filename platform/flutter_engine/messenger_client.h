@@ -18,7 +18,7 @@ class MessengerClient {
 
   // Throws std::system_error when the socket cannot be reached, and
   // std::runtime_error when another user serves it: nothing is sent to a
-  // server that may be squatting on the path.
+  // server that may be squatting on the path (see connectMessenger).
   explicit MessengerClient(const std::string& path);
   ~MessengerClient();
   MessengerClient(const MessengerClient&) = delete;
@@ -29,7 +29,8 @@ class MessengerClient {
   // Writes bytes as they are (tests use it for malformed frames). False when
   // the engine has closed the connection.
   bool sendRaw(const uint8_t* data, size_t size);
-  // Waits until the engine has read every byte sent so far; false on timeout.
+  // Waits until the engine has read every byte sent so far; false on timeout
+  // and where the system cannot tell (Windows).
   bool waitUntilRead(std::chrono::milliseconds timeout);
 
   // Waits for the reply to `id`; frames of other kinds or ids are skipped.

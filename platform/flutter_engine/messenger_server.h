@@ -3,8 +3,6 @@
 // an I/O thread of their own. Nothing here touches channel state: what
 // arrives is reported through Events on the I/O thread, and the engine hands
 // it over to the platform thread.
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -16,10 +14,10 @@
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/local/stream_protocol.hpp>
 #include <boost/asio/steady_timer.hpp>
 
 #include "platform/flutter_engine/messenger_framing.h"
+#include "platform/flutter_engine/messenger_endpoint.h"
 
 namespace halvix::flutter_engine {
 
@@ -50,14 +48,14 @@ class MessengerServer {
   // same way in a busy loop.
   static constexpr std::chrono::milliseconds kAcceptRetryDelay{100};
 
-  // Binds and listens at `path`, then starts the I/O thread. Null, with
-  // *error set to an errno value, when the socket cannot be set up; a live
-  // server at `path` gives EADDRINUSE (see HalvixFlutterEngineListen).
+  // Binds and listens at `path` (see MessengerEndpoint::open), then starts
+  // the I/O thread. Null, with *error set to an errno value, when the socket
+  // cannot be set up.
   static std::unique_ptr<MessengerServer> listen(const std::string& path, std::chrono::milliseconds frameTimeout,
                                                  Events events, int* error);
   // Closes the socket and every client, waits for the I/O thread and
-  // removes the socket file if it is still the one made here; no event is
-  // reported after it returns.
+  // removes what the endpoint left at the path; no event is reported after
+  // it returns.
   ~MessengerServer();
   MessengerServer(const MessengerServer&) = delete;
   MessengerServer& operator=(const MessengerServer&) = delete;
@@ -77,22 +75,17 @@ class MessengerServer {
 
  private:
   MessengerServer(std::string path, std::chrono::milliseconds frameTimeout, Events events)
-      : path_(std::move(path)), frameTimeout_(frameTimeout), events_(std::move(events)) {}
-  int bindAndListen();
+      : endpoint_(std::move(path)), frameTimeout_(frameTimeout), events_(std::move(events)) {}
   void accept();
   void acceptLater(const boost::system::error_code& error);
   void closeAll();
 
   boost::asio::io_context io_{1};
   boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work_{io_.get_executor()};
-  boost::asio::local::stream_protocol::acceptor acceptor_{io_};
+  MessengerEndpoint::Acceptor acceptor_{io_};
   boost::asio::steady_timer acceptPause_{io_};
-  std::string path_;
+  MessengerEndpoint endpoint_;
   std::chrono::milliseconds frameTimeout_;
-  // The socket file as bound: removed at the end only while it is still it.
-  bool bound_ = false;
-  dev_t device_ = 0;
-  ino_t inode_ = 0;
   Events events_;
   // I/O thread only, once it runs.
   std::map<uint64_t, std::shared_ptr<ClientSession>> sessions_;

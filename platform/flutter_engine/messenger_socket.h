@@ -1,11 +1,14 @@
 #pragma once
-// Where the messenger socket lives and whom its two ends trust: the default
-// location that hosts and halvixctl agree on, the host's check of the folder
-// that holds it, and the client's check of who serves it.
-#include <sys/types.h>
-#include <sys/un.h>
-
+// Where the messenger socket lives and whom its two ends trust, one
+// implementation per target: a Unix-domain socket on POSIX systems
+// (messenger_socket.cpp, whose own rules are in messenger_unix_socket.h),
+// loopback TCP on Windows (messenger_socket_win32.cpp), where the path names
+// a file that holds the port the host listens on. Both ends accept only the
+// user they run as. The server's end is in messenger_endpoint.h.
+#include <chrono>
+#include <cstdint>
 #include <optional>
+#include <cstddef>
 #include <string>
 
 namespace halvix::flutter_engine {
@@ -15,33 +18,32 @@ struct MessengerSocketLocation {
   std::string path;
   // The folder holding the socket; it must belong to the user.
   std::string folder;
-  // True for the folder under the shared temporary folder, which the host
-  // creates with mode 0700 and which must stay private: another user could
-  // have made it first.
+  // True for a folder the host creates for itself, which must stay private:
+  // another user could have made it first.
   bool privateFolder = false;
 };
 
-// $XDG_RUNTIME_DIR/halvix-messenger.sock (that folder is the user's own and
-// private already), else /tmp/halvix-<uid>/messenger.sock.
+// POSIX: $XDG_RUNTIME_DIR/halvix-messenger.sock (that folder is the user's
+// own and private already), else /tmp/halvix-<uid>/messenger.sock.
+// Windows: %LOCALAPPDATA%\Halvix\messenger.port.
 MessengerSocketLocation defaultMessengerSocketLocation();
-// The same rule for a given runtime folder (null or empty when there is none)
-// and shared temporary folder.
-MessengerSocketLocation messengerSocketLocation(const char* runtimeDir, const std::string& tempDir);
 std::string defaultMessengerSocketPath();
 
 // Host side, before listening at a default location: creates the private
-// folder when it is missing, then checks that the folder belongs to the user
-// and, for the private folder, that it is a directory that no group or other
-// user may enter. Empty when the folder is fit, else a message that names it
-// and says what is wrong.
+// folder when it is missing, then checks that it is fit. Empty when it is,
+// else a message that names the folder and says what is wrong.
 std::string prepareMessengerSocketFolder(const MessengerSocketLocation& location);
 
-// The address of the socket at `path`; nullopt when the path is empty or
-// does not fit.
-std::optional<sockaddr_un> messengerSocketAddress(const std::string& path);
-
-// The user id of the process at the other end of the connected socket `fd`;
-// nullopt when the system cannot tell.
-std::optional<uid_t> messengerPeerUid(int fd);
+// The Dart side's end: a blocking stream socket connected to the messenger
+// at `path`, as a descriptor (on Windows a Winsock SOCKET held in an int, as
+// in platform/socket_io.h). Throws std::system_error when the messenger
+// cannot be reached, and std::runtime_error when another user serves it.
+int connectMessenger(const std::string& path);
+void closeMessengerSocket(int fd);
+// True once `fd` has input or its peer closed; false on timeout.
+bool waitMessengerReadable(int fd, std::chrono::milliseconds timeout);
+// Bytes written to `fd` that the other end has not read yet; nullopt when
+// the system cannot tell.
+std::optional<std::size_t> messengerUnreadBytes(int fd);
 
 }  // namespace halvix::flutter_engine

@@ -1,84 +1,19 @@
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "platform/flutter_engine/messenger_client.h"
-#include "tests/support/engine_host.h"
+#include "tests/flutter_engine/engine_fixture.h"
 
 namespace {
 
-using halvix::flutter_engine::MessengerClient;
-using halvix::test::EngineHost;
-using Bytes = std::vector<uint8_t>;
-using namespace std::chrono_literals;
-
-constexpr auto kWait = 10s;
-
-const flutter::FlutterDesktopApi& api() { return EngineHost::api(); }
-
-// Answers every message on its channel with the message reversed, from the
-// thread the test chooses, and records on which thread messages arrived.
-struct EchoHandler {
-  std::atomic<int> calls{0};
-  std::atomic<bool> offLoopThreadSeen{false};
-  std::thread::id loopThread;
-  bool replyFromOtherThread = false;
-  bool replyTwice = false;
-  std::vector<std::thread> repliers;
-
-  ~EchoHandler() {
-    for (auto& t : repliers) t.join();
-  }
-
-  static void callback(FlutterDesktopMessengerRef messenger, const FlutterDesktopMessage* message, void* user) {
-    auto* self = static_cast<EchoHandler*>(user);
-    ++self->calls;
-    if (std::this_thread::get_id() != self->loopThread) self->offLoopThreadSeen = true;
-    Bytes reply(message->message, message->message + message->message_size);
-    std::reverse(reply.begin(), reply.end());
-    auto handle = message->response_handle;
-    auto send = [=] {
-      api().FlutterDesktopMessengerSendResponse(messenger, handle, reply.data(), reply.size());
-      if (self->replyTwice) api().FlutterDesktopMessengerSendResponse(messenger, handle, reply.data(), reply.size());
-    };
-    if (self->replyFromOtherThread)
-      self->repliers.emplace_back(send);
-    else
-      send();
-  }
-};
-
-class EngineTest : public testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(host.listenError(), 0);
-    api().FlutterDesktopMessengerSetCallback(host.messenger(), "echo", EchoHandler::callback, &echo);
-    host.start();
-    echo.loopThread = host.loopThreadId();
-  }
-
-  Bytes roundTrip(MessengerClient& client, const std::string& channel, const Bytes& payload) {
-    uint32_t id = client.send(channel, payload);
-    Bytes reply;
-    EXPECT_EQ(client.waitReply(id, kWait, &reply), MessengerClient::Outcome::kReply);
-    return reply;
-  }
-
-  EngineHost host;
-  EchoHandler echo;
-};
+using namespace halvix::test;
 
 TEST_F(EngineTest, DeliversOnThePlatformThreadAndReplies) {
   MessengerClient client(host.socketPath());
@@ -86,13 +21,6 @@ TEST_F(EngineTest, DeliversOnThePlatformThreadAndReplies) {
   EXPECT_EQ(roundTrip(client, "nobody", {1}), Bytes{});  // no handler: empty reply
   EXPECT_EQ(echo.calls, 1);
   EXPECT_FALSE(echo.offLoopThreadSeen);
-}
-
-TEST_F(EngineTest, SocketIsPrivateToItsUser) {
-  struct stat st {};
-  ASSERT_EQ(::stat(host.socketPath().c_str(), &st), 0);
-  EXPECT_TRUE(S_ISSOCK(st.st_mode));
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST_F(EngineTest, RepliesFromOtherThreadsAreCarriedOverOnceEach) {
@@ -230,47 +158,7 @@ TEST_F(EngineTest, SendRefusesWhatTheFramingCannotCarry) {
   EXPECT_TRUE(sent);
 }
 
-// A message frame on a channel nobody handles, `body` bytes long.
-Bytes frameOfBody(uint32_t id, size_t body) {
-  const std::string channel = "nobody";
-  Bytes payload(body - 7 - channel.size(), 0);
-  return halvix::flutter_engine::encodeMessageFrame(id, channel, payload.data(), payload.size());
-}
-
-bool droppedByHost(MessengerClient& client) { return !client.readFrame(kWait) && client.closed(); }
-
-TEST_F(EngineTest, IncompleteFramesAreBoundedAcrossClientsAndInTime) {
-  using halvix::flutter_engine::kMaxFrameBody;
-  // Two clients may each hold all but the last byte of a largest frame; a
-  // third that adds to them is dropped. What a client held is given back
-  // when its frame completes or it goes.
-  Bytes largest = frameOfBody(1, kMaxFrameBody);
-  auto holdAllButOne = [&](MessengerClient& client) {
-    ASSERT_TRUE(client.sendRaw(largest.data(), largest.size() - 1));
-    ASSERT_TRUE(client.waitUntilRead(kWait));
-  };
-  MessengerClient first(host.socketPath());
-  std::optional<MessengerClient> second(host.socketPath());
-  holdAllButOne(first);
-  holdAllButOne(*second);
-  {
-    MessengerClient third(host.socketPath());
-    testing::internal::CaptureStderr();
-    third.sendRaw(largest.data(), 1 << 20);
-    EXPECT_TRUE(droppedByHost(third));
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("incomplete frames would hold more than"), std::string::npos);
-  }
-  ASSERT_TRUE(first.sendRaw(&largest.back(), 1));
-  EXPECT_EQ(first.waitReply(1, kWait, nullptr), MessengerClient::Outcome::kReply);
-  second.reset();
-  MessengerClient fourth(host.socketPath());
-  MessengerClient fifth(host.socketPath());
-  holdAllButOne(fourth);
-  holdAllButOne(fifth);
-  ASSERT_TRUE(fifth.sendRaw(&largest.back(), 1));
-  EXPECT_EQ(fifth.waitReply(1, kWait, nullptr), MessengerClient::Outcome::kReply);
-  largest = {};
-
+TEST_F(EngineTest, IncompleteFramesAreBoundedInTime) {
   // On an engine whose timeout is lowered: a frame that stops short is
   // dropped, not before the timeout; one that keeps coming, and a client
   // that holds no partial frame, stay.
@@ -304,55 +192,6 @@ TEST_F(EngineTest, IncompleteFramesAreBoundedAcrossClientsAndInTime) {
   host.onLoop([&] { api().FlutterDesktopEngineDestroy(quick); });
 }
 
-// Process CPU time: what a thread spinning on accept would burn.
-std::chrono::nanoseconds cpuTime() {
-  timespec now{};
-  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-  return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
-}
-
-TEST_F(EngineTest, RunningOutOfDescriptorsPausesAcceptingUntilTheyComeBack) {
-  MessengerClient before(host.socketPath());
-  EXPECT_EQ(roundTrip(before, "echo", {1}), Bytes{1});
-
-  testing::internal::CaptureStderr();
-  // Every descriptor but one is taken; the client takes that one, so the
-  // engine cannot accept it.
-  int base = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  ASSERT_GE(base, 0);
-  rlimit saved{};
-  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-  rlimit low = saved;
-  low.rlim_cur = static_cast<rlim_t>(base) + 32;
-  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
-  std::vector<int> fillers;
-  for (int fd; (fd = ::dup(base)) >= 0;) fillers.push_back(fd);
-  ASSERT_EQ(errno, EMFILE);
-  ASSERT_FALSE(fillers.empty());
-  ::close(fillers.back());
-  fillers.pop_back();
-  std::optional<MessengerClient> waiting;
-  waiting.emplace(host.socketPath());
-  uint32_t id = waiting->send("echo", {4, 2});
-
-  auto cpuBefore = cpuTime();
-  auto wallBefore = std::chrono::steady_clock::now();
-  std::this_thread::sleep_for(1s);
-  auto cpu = cpuTime() - cpuBefore;
-  auto wall = std::chrono::steady_clock::now() - wallBefore;
-  EXPECT_LT(cpu, wall / 4) << "accepting spins while descriptors are short";
-
-  for (int fd : fillers) ::close(fd);
-  ::close(base);
-  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
-  Bytes reply;
-  EXPECT_EQ(waiting->waitReply(id, kWait, &reply), MessengerClient::Outcome::kReply);
-  EXPECT_EQ(reply, (Bytes{2, 4}));
-  std::string errors = testing::internal::GetCapturedStderr();
-  EXPECT_NE(errors.find("cannot accept a client"), std::string::npos) << errors;
-  EXPECT_EQ(errors.find("cannot accept a client"), errors.rfind("cannot accept a client")) << "one line per run of failures";
-}
-
 int destroyedCount = 0;
 void onRegistrarDestroyed(FlutterDesktopPluginRegistrarRef) { ++destroyedCount; }
 
@@ -364,7 +203,7 @@ TEST_F(EngineTest, DestroyRunsTheRegistrarHandlerAndRemovesTheSocket) {
   MessengerClient client(host.socketPath());
   host.destroyEngine();
   EXPECT_EQ(destroyedCount, 1);
-  EXPECT_NE(::access(host.socketPath().c_str(), F_OK), 0);
+  EXPECT_FALSE(std::filesystem::exists(host.socketPath()));
   EXPECT_FALSE(client.readFrame(kWait));
   EXPECT_TRUE(client.closed());
 }

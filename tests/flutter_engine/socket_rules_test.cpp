@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/flutter_engine/messenger_client.h"
-#include "platform/flutter_engine/messenger_socket.h"
+#include "platform/flutter_engine/messenger_unix_socket.h"
 #include "tests/support/engine_host.h"
 
 namespace {

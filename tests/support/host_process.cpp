@@ -58,41 +58,66 @@ HostProcess::HostProcess(const std::string& program, const std::vector<std::stri
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+  pid_t pid = 0;
+  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0) process_ = pid;
   posix_spawn_file_actions_destroy(&actions);
 }
 
 HostProcess::~HostProcess() {
-  if (pid_ > 0) finish(SIGKILL);
+  if (process_ != 0) finish(SIGKILL);
 }
+
+namespace {
+
+// The exit code of a status from waitpid, -1 for an end by a signal.
+int exitCodeOf(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+
+}  // namespace
 
 bool HostProcess::waitForSocket(const std::string& path, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
+  while (process_ != 0 && std::chrono::steady_clock::now() < deadline) {
     if (connects(path)) return true;
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return false;
-    }
+    if (waitForExit(std::chrono::milliseconds(0))) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return false;
 }
 
+bool HostProcess::waitForExit(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (process_ != 0 && !exited_) {
+    int status = 0;
+    if (::waitpid(static_cast<pid_t>(process_), &status, WNOHANG) == process_) {
+      exited_ = true;
+      exitCode_ = exitCodeOf(status);
+      break;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
 ProcessOutcome HostProcess::finish(int signal) {
   ProcessOutcome outcome;
-  if (pid_ > 0) {
-    if (signal) ::kill(pid_, signal);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    pid_ = -1;
+  if (process_ != 0) {
+    if (!exited_) {
+      if (signal) ::kill(static_cast<pid_t>(process_), signal);
+      int status = 0;
+      ::waitpid(static_cast<pid_t>(process_), &status, 0);
+      exitCode_ = exitCodeOf(status);
+    }
+    outcome.exitCode = exitCode_;
+    process_ = 0;
   }
   outcome.out = readWholeFile(outPath_);
   outcome.err = readWholeFile(errPath_);
   return outcome;
 }
+
+ProcessOutcome HostProcess::close() { return finish(SIGTERM); }
+ProcessOutcome HostProcess::kill() { return finish(SIGKILL); }
 
 ProcessOutcome runToEnd(const std::string& program, const std::vector<std::string>& arguments,
                         const std::filesystem::path& logs, const std::vector<std::string>& environment) {

@@ -1,10 +1,11 @@
 #pragma once
 // The halvix executable as a child process: started with arguments and an
 // environment of its own, its standard output and error kept in files, and
-// ended with a signal.
-#include <sys/types.h>
-
+// asked to end (a signal; on Windows WM_CLOSE to its windows, or
+// TerminateProcess). host_process.cpp on POSIX systems,
+// host_process_win32.cpp on Windows.
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -12,7 +13,8 @@
 namespace halvix::test {
 
 struct ProcessOutcome {
-  // The exit code, or -1 when the process ended by a signal.
+  // The exit code, or -1 when the process ended by a signal (or, on
+  // Windows, was ended by kill()).
   int exitCode = -1;
   std::string out;
   std::string err;
@@ -29,15 +31,28 @@ class HostProcess {
   HostProcess(const HostProcess&) = delete;
   HostProcess& operator=(const HostProcess&) = delete;
 
-  bool started() const { return pid_ > 0; }
+  bool started() const { return process_ != 0; }
   // True once a connection to the messenger socket at `path` succeeds;
   // false when the process ended first or `timeout` passed.
   bool waitForSocket(const std::string& path, std::chrono::milliseconds timeout = std::chrono::seconds(20));
-  // Sends `signal` (none with 0) and waits for the end.
+  // True once the process has ended, false when `timeout` passed first;
+  // finish() then collects it.
+  bool waitForExit(std::chrono::milliseconds timeout);
+  // Sends `signal` (none with 0) and waits for the end. On Windows SIGINT
+  // and SIGTERM ask it to close as a user would (WM_CLOSE to its top-level
+  // windows), 0 only waits and any other number ends it at once.
   ProcessOutcome finish(int signal);
+  // The same on every system: asks the process to close, or ends it at once.
+  ProcessOutcome close();
+  ProcessOutcome kill();
 
  private:
-  pid_t pid_ = -1;
+  // The process id on POSIX systems, the process handle on Windows; 0 when
+  // there is none.
+  std::intptr_t process_ = 0;
+  // Set once the process is known to have ended.
+  bool exited_ = false;
+  int exitCode_ = -1;
   std::filesystem::path outPath_;
   std::filesystem::path errPath_;
 };

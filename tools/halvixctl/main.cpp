@@ -30,7 +30,8 @@ constexpr const char* kUsageText =
     "  (else int64), and \"hex:0a0b...\" a Uint8List. Replies print the same way.\n"
     "  --raw prints the reply envelope as hexadecimal. The socket is by default\n"
     "  $XDG_RUNTIME_DIR/halvix-messenger.sock, else /tmp/halvix-<uid>/messenger.sock;\n"
-    "  one served by another user is refused.\n"
+    "  on Windows it is the file that holds the host's loopback port, by default\n"
+    "  %LOCALAPPDATA%\\Halvix\\messenger.port. One served by another user is refused.\n"
     "  exit: 0 success, 2 error reply, 3 not implemented, 4 no reply in time,\n"
     "        1 usage or connection error\n";
 
