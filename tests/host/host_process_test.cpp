@@ -86,54 +86,6 @@ TEST(HostProcess, FindsTheEngineAsShippedElseByTheOrdinarySearch) {
   }
 }
 
-// Records every call the bridge or the Dart side makes: method and lamp.
-std::string recordingApp(const fs::path& log) {
-  return "local M = {}\n"
-         "function M.initLuaApp() end\n"
-         "function M.onTick() end\n"
-         "function M.forwardPlateCall(cb, packed)\n"
-         "  local mp = require('MessagePack')\n"
-         "  local call = mp.unpack(packed)\n"
-         "  local f = io.open('" + log.string() + "', 'a')\n"
-         "  f:write(tostring(call[2]), ' ', tostring(call[3]), '\\n')\n"
-         "  f:close()\n"
-         "  cb(mp.pack({true}))\n"
-         "end\n"
-         "return M\n";
-}
-
-TEST(HostProcess, ServesTheDartSideAndEndsCleanlyOnSigtermWithAnActivationRunning) {
-  TempDir app;
-  TempDir scratch;
-  const fs::path log = app.path() / "calls.log";
-  halvix::test::writeHotDevTree(app, recordingApp(log));
-  const std::string socket = (app.path() / "m.sock").string();
-  HostProcess host((kBin / "halvix").string(), {"--socket", socket, "--drive-root", app.path().string()},
-                   app.path());
-  ASSERT_TRUE(host.waitForSocket(socket));
-
-  auto ctl = [&](std::vector<std::string> args) {
-    args.insert(args.begin(), {"--socket", socket});
-    return halvix::test::runToEnd((kBin / "halvixctl").string(), args, scratch.path());
-  };
-  const char* sdk = "com.brisktide.corvel.methodchannel";
-  EXPECT_EQ(ctl({sdk, "initSDK", R"({"sdkEnv":{"VAR_IS_HOTDEV":true},"logLevel":60})"}).out, "[true,\"\"]\n");
-  EXPECT_EQ(ctl({sdk, "startLooper"}).out, "[true,\"\"]\n");
-  EXPECT_EQ(ctl({"com.brisktide.com/razerkit", "enableChromaConnect", R"({"uuid":"A","enable":true})"}).out,
-            "null\n");
-
-  // The colour timer forwards the colour to the enabled lamp.
-  for (int i = 0; i < 400 && halvix::test::readWholeFile(log).find("setColorWithoutResponse A") == std::string::npos;
-       ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_THAT(halvix::test::readWholeFile(log), HasSubstr("setColorWithoutResponse A\n"));
-
-  ProcessOutcome end = host.finish(SIGTERM);
-  EXPECT_EQ(end.exitCode, 0);
-  EXPECT_EQ(end.err, "");
-  EXPECT_NE(access(socket.c_str(), F_OK), 0);
-}
-
 }  // namespace
 
 // A call stuck in C code cannot be interrupted: the host gives the worker a

@@ -1,0 +1,86 @@
+// The halvix executable at work on every system: it serves the Dart side,
+// runs the application, forwards the colour through it and ends cleanly when
+// its window is closed.
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/support/host_process.h"
+#include "tests/support/hot_dev_app.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using halvix::test::HostProcess;
+using halvix::test::ProcessOutcome;
+using halvix::test::TempDir;
+using testing::HasSubstr;
+
+const fs::path kBin = HALVIX_BIN_DIR;
+
+fs::path program(const std::string& name) { return kBin / (name + HALVIX_EXE_SUFFIX); }
+
+// Text-mode output ends lines with CR LF on Windows.
+std::string lines(std::string text) {
+  std::erase(text, '\r');
+  return text;
+}
+
+// Records every call the bridge or the Dart side makes: method and lamp.
+std::string recordingApp(const fs::path& log) {
+  return "local M = {}\n"
+         "function M.initLuaApp() end\n"
+         "function M.onTick() end\n"
+         "function M.forwardPlateCall(cb, packed)\n"
+         "  local mp = require('MessagePack')\n"
+         "  local call = mp.unpack(packed)\n"
+         "  local f = io.open('" + log.generic_string() + "', 'a')\n"
+         "  f:write(tostring(call[2]), ' ', tostring(call[3]), '\\n')\n"
+         "  f:close()\n"
+         "  cb(mp.pack({true}))\n"
+         "end\n"
+         "return M\n";
+}
+
+TEST(HostProcess, ServesTheDartSideAndEndsCleanlyWhenClosedWithAnActivationRunning) {
+  TempDir app;
+  TempDir scratch;
+  const fs::path log = app.path() / "calls.log";
+  halvix::test::writeHotDevTree(app, recordingApp(log));
+  const std::string socket = (app.path() / "m.sock").string();
+  HostProcess host(program("halvix").string(), {"--socket", socket, "--drive-root", app.path().string()},
+                   app.path());
+  ASSERT_TRUE(host.waitForSocket(socket));
+
+  auto ctl = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"--socket", socket});
+    return lines(halvix::test::runToEnd(program("halvixctl").string(), args, scratch.path()).out);
+  };
+  const char* sdk = "com.brisktide.corvel.methodchannel";
+  EXPECT_EQ(ctl({sdk, "initSDK", R"({"sdkEnv":{"VAR_IS_HOTDEV":true},"logLevel":60})"}), "[true,\"\"]\n");
+  EXPECT_EQ(ctl({sdk, "startLooper"}), "[true,\"\"]\n");
+  // A call forwarded by the Dart side: [id, method, lamp] packed.
+  EXPECT_EQ(ctl({sdk, "forwardPlateCall", R"("hex:9301a470696e67a144")"}), "\"hex:91c3\"\n");
+  EXPECT_EQ(ctl({"com.brisktide.com/razerkit", "enableChromaConnect", R"({"uuid":"A","enable":true})"}), "null\n");
+
+  // The colour timer forwards the colour to the enabled lamp.
+  for (int i = 0; i < 400 && halvix::test::readWholeFile(log).find("setColorWithoutResponse A") == std::string::npos;
+       ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const std::string calls = halvix::test::readWholeFile(log);
+  EXPECT_THAT(calls, HasSubstr("ping D\n"));
+  EXPECT_THAT(calls, HasSubstr("setColorWithoutResponse A\n"));
+
+  ProcessOutcome end = host.close();
+  EXPECT_EQ(end.exitCode, 0);
+  EXPECT_EQ(end.err, "");
+  EXPECT_FALSE(fs::exists(socket));
+}
+
+}  // namespace
