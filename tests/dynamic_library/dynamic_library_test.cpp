@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/dynamic_library.h"
+#include "tests/support/system_library.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -13,16 +14,17 @@ using halvix::platform::DynamicLibrary;
 using testing::HasSubstr;
 
 const std::filesystem::path kStandIn = halvix::platform::executablePath().parent_path() / "support.dat";
+const halvix::test::SystemLibrary& kSystem = halvix::test::systemLibrary();
 
 TEST(DynamicLibrary, OpensByPathAndByNameBesideTheExecutableFirst) {
   DynamicLibrary libraries[] = {DynamicLibrary::openPath(kStandIn), DynamicLibrary::open("support.dat"),
-                                DynamicLibrary::open("libc.so.6")};
-  const char* symbols[] = {"FlutterDesktopEngineCreate", "HalvixFlutterEngineListen", "malloc"};
+                                DynamicLibrary::open(kSystem.name)};
+  const std::string symbols[] = {"FlutterDesktopEngineCreate", "HalvixFlutterEngineListen", kSystem.function};
   for (size_t i = 0; i < std::size(libraries); ++i) {
     auto& library = libraries[i];
     SCOPED_TRACE(symbols[i]);
     ASSERT_TRUE(library) << library.error();
-    EXPECT_NE(library.symbol(symbols[i]), nullptr);
+    EXPECT_NE(library.symbol(symbols[i].c_str()), nullptr);
     EXPECT_EQ(library.error(), "");
     EXPECT_TRUE(library.path().is_absolute());
     EXPECT_EQ(std::filesystem::equivalent(library.path(), kStandIn), i < 2) << library.path();
@@ -38,10 +40,10 @@ TEST(DynamicLibrary, FailuresLeaveItClosedWithAClearError) {
   };
   Case cases[] = {
       {"missing file", DynamicLibrary::openPath(dir.path() / "absent.dat"),
-       (dir.path() / "absent.dat").string() + ": cannot open shared object file"},
+       kSystem.missingFile((dir.path() / "absent.dat").string())},
       {"not a library", DynamicLibrary::openPath(dir.write("text.dat", "no library here")),
        (dir.path() / "text.dat").string() + ": "},
-      {"unknown name", DynamicLibrary::open("libhalvix-absent.so"), "libhalvix-absent.so: cannot open shared object"},
+      {"unknown name", DynamicLibrary::open(kSystem.unknownName), kSystem.missingFile(kSystem.unknownName)},
       {"a path for a name", DynamicLibrary::open("bin/support.dat"), "not a bare library name: \"bin/support.dat\""},
       {"empty path", DynamicLibrary::openPath(""), "not a usable library path"},
   };
@@ -50,8 +52,8 @@ TEST(DynamicLibrary, FailuresLeaveItClosedWithAClearError) {
     EXPECT_FALSE(c.library);
     EXPECT_THAT(c.library.error(), HasSubstr(c.error));
     EXPECT_EQ(c.library.path(), std::filesystem::path());
-    EXPECT_EQ(c.library.symbol("malloc"), nullptr);
-    EXPECT_EQ(c.library.error(), "no library is open to look up malloc");
+    EXPECT_EQ(c.library.symbol(kSystem.function.c_str()), nullptr);
+    EXPECT_EQ(c.library.error(), "no library is open to look up " + kSystem.function);
   }
 }
 

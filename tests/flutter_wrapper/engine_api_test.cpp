@@ -3,6 +3,8 @@
 
 #include "platform/dynamic_library.h"
 #include "platform/flutter/engine_api.h"
+#include "tests/support/system_library.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -21,7 +23,10 @@ std::string loadError() {
 // The table is filled once per process, so its whole life is one test.
 TEST(EngineApi, FilledOnceFromWhatTheResolverLoadsWithClearErrorsBefore) {
   const auto standIn = halvix::platform::executablePath().parent_path() / "support.dat";
-  const std::string libc = DynamicLibrary::open("libc.so.6").path().string();
+  const halvix::test::SystemLibrary& system = halvix::test::systemLibrary();
+  const std::string other = DynamicLibrary::open(system.name).path().string();
+  halvix::test::TempDir dir;
+  const std::string absent = (dir.path() / "support.dat").string();
   struct Failure {
     const char* name;
     flutter::EngineLibraryResolver resolver;
@@ -29,10 +34,10 @@ TEST(EngineApi, FilledOnceFromWhatTheResolverLoadsWithClearErrorsBefore) {
   };
   const Failure failures[] = {
       {"no resolver", nullptr, "the engine library is not loaded: no resolver is installed"},
-      {"no such file", [] { return DynamicLibrary::openPath("/nonexistent/support.dat"); },
-       "the engine library cannot be loaded: /nonexistent/support.dat"},
-      {"not the engine", [] { return DynamicLibrary::open("libc.so.6"); },
-       "the engine library lacks FlutterDesktopEngineCreate: " + libc + ": undefined symbol: FlutterDesktopEngineCreate"},
+      {"no such file", [&] { return DynamicLibrary::openPath(absent); },
+       "the engine library cannot be loaded: " + system.missingFile(absent)},
+      {"not the engine", [&] { return DynamicLibrary::open(system.name); },
+       "the engine library lacks FlutterDesktopEngineCreate: " + system.missingSymbol(other, "FlutterDesktopEngineCreate")},
   };
   for (const auto& failure : failures) {
     SCOPED_TRACE(failure.name);
@@ -52,7 +57,7 @@ TEST(EngineApi, FilledOnceFromWhatTheResolverLoadsWithClearErrorsBefore) {
   EXPECT_EQ(&flutter::EngineApi(), &api);
   EXPECT_NO_THROW(flutter::UseEngineLibrary(standIn));
   try {
-    flutter::UseEngineLibrary(libc);
+    flutter::UseEngineLibrary(other);
     ADD_FAILURE() << "another engine library was accepted";
   } catch (const flutter::EngineLoadError& e) {
     EXPECT_THAT(e.what(), HasSubstr("already loaded from " + library.path().string()));
