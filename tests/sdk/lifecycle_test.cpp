@@ -1,7 +1,3 @@
-#include <dirent.h>
-#include <unistd.h>
-
-#include <fstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -9,6 +5,7 @@
 #include "sdk/corvel_native.h"
 #include "sdk/globals.h"
 #include "tests/support/hot_dev_app.h"
+#include "tests/support/process_stats.h"
 
 namespace halvix::test {
 namespace {
@@ -132,24 +129,6 @@ TEST_F(LifecycleTest, UnInitWithoutActivationAndRepeatedInit) {
     ASSERT_TRUE(answers.waitFor(1)) << "round " << round;
     EXPECT_EQ(answers.items().front(), "round " + std::to_string(round));
   }
-}
-
-std::size_t threadCount() {
-  std::size_t n = 0;
-  if (DIR* dir = opendir("/proc/self/task")) {
-    while (dirent* entry = readdir(dir)) {
-      if (entry->d_name[0] != '.') ++n;
-    }
-    closedir(dir);
-  }
-  return n;
-}
-
-long residentKiB() {
-  std::ifstream statm("/proc/self/statm");
-  long size = 0, resident = 0;
-  statm >> size >> resident;
-  return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
 TEST_F(LifecycleTest, AssetCheckWantsAFileThatCanBeRead) {
