@@ -3,11 +3,8 @@
 // Real datagrams go to loopback only.
 #include "chroma/broadcast_sender.h"
 
-#include <arpa/inet.h>
-
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -16,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/console.h"
+#include "tests/chroma/open_handles.h"
 #include "tests/support/udp_receiver.h"
 
 namespace halvix::test {
@@ -54,12 +52,6 @@ std::string dotted(const sockaddr_in& address) {
   char text[INET_ADDRSTRLEN] = "";
   ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
   return text;
-}
-
-std::size_t openDescriptors() {
-  std::size_t count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
-  return count;
 }
 
 // Every address of 127.0.0.0/8 belongs to this one host, so the subnet's
@@ -149,7 +141,7 @@ TEST(BroadcastSender, SocketLifeCycle) {
   std::string bytes;
   sockaddr_in from{};
   ConsoleCapture console;
-  const std::size_t before = openDescriptors();
+  const std::size_t before = openHandles();
   std::optional<BroadcastSender> sender(std::in_place, loopbackHost());
 
   sender->Send("before any Configure");
@@ -159,7 +151,7 @@ TEST(BroadcastSender, SocketLifeCycle) {
   const int first = sender->socketFd();
   ASSERT_GE(first, 0);
   sender->Configure("127.0.0.1", receiver.port());
-  EXPECT_EQ(before + 1, openDescriptors()) << "the first socket was closed";
+  EXPECT_EQ(before + 1, openHandles()) << "the first socket was closed";
   EXPECT_EQ(first, sender->socketFd()) << "closed before the second was opened, which reused its number";
 
   const std::string binary("\x00\x01\xff payload", 11);
@@ -177,7 +169,7 @@ TEST(BroadcastSender, SocketLifeCycle) {
   EXPECT_EQ("", sender->address());
   const sockaddr_in kept = sender->destination();
   EXPECT_EQ(0, std::memcmp(&aimed, &kept, sizeof aimed)) << "kept until the next Configure";
-  EXPECT_EQ(before, openDescriptors());
+  EXPECT_EQ(before, openHandles());
   sender->Send("after Reset");
 
   // Port 0 opens a socket but leaves the sender unconfigured; sending is
@@ -193,7 +185,7 @@ TEST(BroadcastSender, SocketLifeCycle) {
   EXPECT_EQ("marker", bytes) << "nothing was sent before Configure or after Reset";
 
   sender.reset();
-  EXPECT_EQ(before, openDescriptors()) << "destruction closes the socket";
+  EXPECT_EQ(before, openHandles()) << "destruction closes the socket";
   EXPECT_EQ("sendto() failed:" + std::to_string(EINVAL) + "\n", console.text()) << "only the send to port 0 failed";
 }
 
@@ -204,7 +196,7 @@ TEST(BroadcastSender, SocketLifeCycle) {
 TEST(BroadcastSender, ConfigureAndSendAgainstReset) {
   UdpReceiver receiver;
   ASSERT_TRUE(receiver.ok());
-  const std::size_t before = openDescriptors();
+  const std::size_t before = openHandles();
   std::optional<BroadcastSender> sender(std::in_place, loopbackHost());
   constexpr int kRounds = 2000;
   std::thread worker([&] {
@@ -220,7 +212,7 @@ TEST(BroadcastSender, ConfigureAndSendAgainstReset) {
   worker.join();
   EXPECT_EQ(sender->port() != 0, sender->socketFd() >= 0);
   sender.reset();
-  EXPECT_EQ(before, openDescriptors()) << "no socket left behind";
+  EXPECT_EQ(before, openHandles()) << "no socket left behind";
 }
 
 }  // namespace
