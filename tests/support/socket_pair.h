@@ -5,6 +5,7 @@
 // connection for SOCK_STREAM and two UDP sockets on 127.0.0.1 connected to
 // each other for SOCK_DGRAM (socket_pair_win32.cpp).
 #include <chrono>
+#include <string>
 #include <utility>
 
 #include <gtest/gtest.h>
@@ -15,6 +16,9 @@ namespace halvix::test {
 
 // Closes a descriptor of a pair (closesocket on Windows).
 void closeSocket(int fd);
+// The system's text for a call on a descriptor that is no socket (-1, or a
+// number never opened): EBADF's here, WSAENOTSOCK's on Windows.
+std::string notASocketText();
 // Makes a socket non-blocking; false on failure.
 bool setNonBlocking(int fd);
 // Whether the socket has something to read within `wait`.

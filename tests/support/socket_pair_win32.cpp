@@ -2,6 +2,9 @@
 // socketpair, and AF_UNIX there knows no datagrams.
 #include "tests/support/socket_pair.h"
 
+// The target's own folder under platform/ is on the include path.
+#include "socket_error_numbers.h"
+
 #include "platform/sockets_startup.h"
 
 namespace halvix::test {
@@ -71,6 +74,8 @@ const int kSocketsStarted = platform::socketsStartup();
 }  // namespace
 
 void closeSocket(int fd) { ::closesocket(static_cast<SOCKET>(fd)); }
+
+std::string notASocketText() { return platform::systemErrorText(platform::kNotASocketErrorNumber); }
 
 bool setNonBlocking(int fd) {
   u_long on = 1;

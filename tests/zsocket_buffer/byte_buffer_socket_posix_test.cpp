@@ -1,5 +1,7 @@
-// A five-gigabyte range without the memory behind it: an anonymous mapping
-// that reserves nothing.
+// The byte buffer's socket calls where POSIX shows them: a write to a socket
+// pair whose peer is gone fails at once with EPIPE, and a five-gigabyte
+// range needs no memory behind it (an anonymous mapping that reserves
+// nothing).
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -8,6 +10,15 @@
 
 namespace halvix::test {
 namespace {
+
+TEST_F(ByteBufferSocket, FlushToAGonePeerKeepsTheBytes) {
+  pair_.closeB();
+  EXPECT_LUA(R"(
+    local b = z.newbuffer() b:put('x')
+    local r = {b:flushfd(fdA)} assert(deepeq(r, {nil, 'Broken pipe'}), 'peer gone: ' .. tostring(r[2]))
+    eq(b:getlen(), 1, 'bytes kept')
+  )");
+}
 
 // A range longer than one call can carry is offered in one clamped piece.
 TEST_F(ByteBufferSocket, HugeRangeIsClampedNotTruncated) {
