@@ -1,20 +1,22 @@
 #include "chroma/broadcast_sender.h"
 
-#include <arpa/inet.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <string_view>
 
 #include "platform/console.h"
+// The target's own folder under platform/ is on the include path.
+#include "socket_error_numbers.h"
 
 namespace halvix::chroma {
 namespace {
 
-// inet_addr's reading: INADDR_NONE for an empty or malformed text.
-in_addr_t ipv4FromText(const std::string& text) { return text.empty() ? INADDR_NONE : ::inet_addr(text.c_str()); }
+// An IPv4 address in network byte order.
+using Ipv4 = std::uint32_t;
 
-std::string dottedText(in_addr_t address) {
+// inet_addr's reading: INADDR_NONE for an empty or malformed text.
+Ipv4 ipv4FromText(const std::string& text) { return text.empty() ? INADDR_NONE : ::inet_addr(text.c_str()); }
+
+std::string dottedText(Ipv4 address) {
   in_addr a{};
   a.s_addr = address;
   char text[INET_ADDRSTRLEN] = "";
@@ -57,7 +59,7 @@ void BroadcastSender::Send(std::string_view payload) {
   if (!socket_) return;
   const platform::SocketOutcome sent = socket_->sendTo(payload.data(), payload.size(), destination_);
   if (sent.done()) return;
-  const int error = sent.status == platform::SocketStatus::WouldBlock ? EWOULDBLOCK : sent.error;
+  const int error = sent.status == platform::SocketStatus::WouldBlock ? platform::kWouldBlockErrorNumber : sent.error;
   consoleLine("sendto() failed:%d\n", error);
 }
 
@@ -90,7 +92,7 @@ int BroadcastSender::socketFd() const {
 
 std::string BroadcastSender::FindBroadcastAddress(const std::string& address) const {
   if (address.empty()) return {};
-  const in_addr_t target = ipv4FromText(address);
+  const Ipv4 target = ipv4FromText(address);
   const platform::AdapterListing listing = adapters_.list();
   switch (listing.status) {
     case platform::AdapterListing::Status::AllocationFailed:
@@ -106,8 +108,8 @@ std::string BroadcastSender::FindBroadcastAddress(const std::string& address) co
   // 0.0.0.0 for one without an address, which matches every target.
   for (const platform::NetworkAdapter& adapter : listing.adapters) {
     if (adapter.type != platform::kAdapterTypeEthernet) continue;
-    const in_addr_t a = ipv4FromText(adapter.address);
-    const in_addr_t m = ipv4FromText(adapter.mask);
+    const Ipv4 a = ipv4FromText(adapter.address);
+    const Ipv4 m = ipv4FromText(adapter.mask);
     if ((a & m) == (target & m)) return dottedText(a | ~m);
   }
   return {};

@@ -4,8 +4,6 @@
 // lamp's address. Configured, used and queried on the SDK worker thread,
 // reset and destroyed on the platform thread: one lock is held for the whole
 // of every operation, so a socket is never used while it is being closed.
-#include <netinet/in.h>
-
 #include <cstdint>
 #include <mutex>
 #include <optional>

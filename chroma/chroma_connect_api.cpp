@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <strings.h>
 
 namespace halvix::chroma {
 namespace {
@@ -24,10 +23,18 @@ std::filesystem::path candidate(const std::string& root, const char* folder, con
   return (std::filesystem::path(text) / fileName).lexically_normal();
 }
 
+template <typename Char>
+Char asciiLower(Char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<Char>(c - 'A' + 'a') : c;
+}
+
+// Compared in the system's own path characters (UTF-16 on Windows), letter
+// case of A to Z ignored.
 bool samePathIgnoringCase(const std::filesystem::path& a, const std::filesystem::path& b) {
-  const std::string& x = a.native();
-  const std::string& y = b.native();
-  return x.size() == y.size() && ::strncasecmp(x.c_str(), y.c_str(), x.size()) == 0;
+  const auto& x = a.native();
+  const auto& y = b.native();
+  return std::equal(x.begin(), x.end(), y.begin(), y.end(),
+                    [](auto c, auto d) { return asciiLower(c) == asciiLower(d); });
 }
 
 }  // namespace
@@ -53,7 +60,7 @@ ChromaConnectApi::ChromaConnectApi(ChromaLoaderEnvironment environment) : enviro
 
 bool ChromaConnectApi::VerifyModule(const std::filesystem::path& path, std::string_view file) const {
   if (path.empty() || path.native().size() > kMaxModulePath || !isTrustedLocation(path, environment_)) return false;
-  return verifyAppendedSignature(file, environment_.trust) == TrustVerdict::Trusted && IsSignedByVendor(file);
+  return hasVendorSignature(path, file, environment_.trust);
 }
 
 int ChromaConnectApi::Load(const ChromaGuid& application) {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "chroma/chroma_connect_abi.h"
-#include "chroma/module_signature.h"
+#include "chroma/signature_check.h"
 #include "platform/dynamic_library.h"
 
 namespace halvix::chroma {

@@ -18,6 +18,8 @@
 #include <string>
 #include <string_view>
 
+#include "chroma/signature_check.h"
+
 namespace halvix::chroma {
 
 inline constexpr std::string_view kSignatureMarker = "~Module signature appended~\n";
@@ -43,13 +45,6 @@ enum class TrustVerdict {
   BadSignature,      // a signature that does not match the content
   UntrustedChain,    // the first signer's chain does not reach a trusted root
   NotForCodeSigning  // the first signer's certificate may not sign code
-};
-
-// Where trusted roots come from: a file of PEM certificates, or, when none
-// is given, OpenSSL's default locations (which SSL_CERT_FILE and
-// SSL_CERT_DIR override). Revocation is never checked.
-struct TrustStore {
-  std::optional<std::filesystem::path> certificateFile;
 };
 
 // Verifies the signature over the content and the first signer's chain,

@@ -1,13 +1,8 @@
 // The broadcast sender against adapter lists handed to it: which destination
-// an address gets, what reaches the console, and the socket's life cycle.
+// an address gets, and its operations against each other across threads.
 // Real datagrams go to loopback only.
 #include "chroma/broadcast_sender.h"
 
-#include <arpa/inet.h>
-
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -15,7 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/console.h"
+#include "tests/chroma/broadcast_sender_fixture.h"
+#include "tests/chroma/open_handles.h"
 #include "tests/support/udp_receiver.h"
 
 namespace halvix::test {
@@ -29,46 +25,6 @@ using platform::NetworkAdapter;
 constexpr int kEthernet = platform::kAdapterTypeEthernet;
 constexpr int kWireless = platform::kAdapterTypeWireless;
 constexpr int kLoopback = 772;
-
-// The console present and standard error captured for the object's life.
-class ConsoleCapture {
- public:
-  ConsoleCapture() {
-    platform::setConsolePresent(true);
-    testing::internal::CaptureStderr();
-  }
-  ~ConsoleCapture() {
-    if (!taken_) testing::internal::GetCapturedStderr();
-    platform::setConsolePresent(false);
-  }
-  std::string text() {
-    taken_ = true;
-    return testing::internal::GetCapturedStderr();
-  }
-
- private:
-  bool taken_ = false;
-};
-
-std::string dotted(const sockaddr_in& address) {
-  char text[INET_ADDRSTRLEN] = "";
-  ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-  return text;
-}
-
-std::size_t openDescriptors() {
-  std::size_t count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
-  return count;
-}
-
-// Every address of 127.0.0.0/8 belongs to this one host, so the subnet's
-// "broadcast" is 127.0.0.1 itself: real sends stay on loopback.
-const FixedNetworkAdapterSource& loopbackHost() {
-  static const FixedNetworkAdapterSource source(
-      AdapterListing::listed({{kEthernet, "127.0.0.1", "255.255.255.255"}}));
-  return source;
-}
 
 TEST(BroadcastSender, DestinationFromTheAdapterList) {
   const NetworkAdapter lan{kEthernet, "192.168.1.10", "255.255.255.0"};
@@ -117,86 +73,6 @@ TEST(BroadcastSender, DestinationFromTheAdapterList) {
   }
 }
 
-TEST(BroadcastSender, AdapterListFailuresGoToTheConsole) {
-  const struct {
-    const char* name;
-    AdapterListing listing;
-    bool console;
-    const char* printed;
-  } cases[] = {
-      {"allocation failure", AdapterListing::allocationFailed(), true,
-       "Error allocating memory needed to call GetAdaptersinfo\n"},
-      {"failed listing", AdapterListing::failed(122), true, "GetAdaptersInfo failed with error: 122\n"},
-      {"failure without a console", AdapterListing::failed(122), false, ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const FixedNetworkAdapterSource adapters(c.listing);
-    BroadcastSender sender(adapters);
-    ConsoleCapture console;
-    platform::setConsolePresent(c.console);
-    EXPECT_EQ("", sender.FindBroadcastAddress("192.168.1.50"));
-    EXPECT_TRUE(sender.Configure("192.168.1.50", 4242));
-    EXPECT_EQ("255.255.255.255", dotted(sender.destination()));
-    // Once from the direct call, once from Configure.
-    EXPECT_EQ(std::string(c.printed) + c.printed, console.text());
-  }
-}
-
-TEST(BroadcastSender, SocketLifeCycle) {
-  UdpReceiver receiver;
-  ASSERT_TRUE(receiver.ok());
-  std::string bytes;
-  sockaddr_in from{};
-  ConsoleCapture console;
-  const std::size_t before = openDescriptors();
-  std::optional<BroadcastSender> sender(std::in_place, loopbackHost());
-
-  sender->Send("before any Configure");
-  EXPECT_EQ(-1, sender->socketFd());
-
-  sender->Configure("127.0.0.1", receiver.port());
-  const int first = sender->socketFd();
-  ASSERT_GE(first, 0);
-  sender->Configure("127.0.0.1", receiver.port());
-  EXPECT_EQ(before + 1, openDescriptors()) << "the first socket was closed";
-  EXPECT_EQ(first, sender->socketFd()) << "closed before the second was opened, which reused its number";
-
-  const std::string binary("\x00\x01\xff payload", 11);
-  for (const std::string& payload : {std::string("colour"), std::string(), binary}) {
-    sender->Send(payload);
-    const platform::SocketOutcome got = receiver.receive(bytes, from);
-    EXPECT_EQ(payload.empty() ? platform::SocketStatus::Closed : platform::SocketStatus::Done, got.status);
-    EXPECT_EQ(payload, bytes);
-  }
-
-  const sockaddr_in aimed = sender->destination();
-  sender->Reset();
-  EXPECT_EQ(-1, sender->socketFd());
-  EXPECT_EQ(0, sender->port());
-  EXPECT_EQ("", sender->address());
-  const sockaddr_in kept = sender->destination();
-  EXPECT_EQ(0, std::memcmp(&aimed, &kept, sizeof aimed)) << "kept until the next Configure";
-  EXPECT_EQ(before, openDescriptors());
-  sender->Send("after Reset");
-
-  // Port 0 opens a socket but leaves the sender unconfigured; sending is
-  // still tried, and the system refuses port 0.
-  sender->Configure("127.0.0.1", 0);
-  EXPECT_EQ(0, sender->port());
-  EXPECT_GE(sender->socketFd(), 0);
-  sender->Send("to port 0");
-
-  sender->Configure("127.0.0.1", receiver.port());
-  sender->Send("marker");
-  ASSERT_TRUE(receiver.receive(bytes, from).done());
-  EXPECT_EQ("marker", bytes) << "nothing was sent before Configure or after Reset";
-
-  sender.reset();
-  EXPECT_EQ(before, openDescriptors()) << "destruction closes the socket";
-  EXPECT_EQ("sendto() failed:" + std::to_string(EINVAL) + "\n", console.text()) << "only the send to port 0 failed";
-}
-
 // Configure, the port query and Send on a worker against Reset on the
 // platform thread: each operation runs whole, so no send meets a socket being
 // closed and no socket is left behind. Meant for the sanitizer builds, whose
@@ -204,7 +80,7 @@ TEST(BroadcastSender, SocketLifeCycle) {
 TEST(BroadcastSender, ConfigureAndSendAgainstReset) {
   UdpReceiver receiver;
   ASSERT_TRUE(receiver.ok());
-  const std::size_t before = openDescriptors();
+  const std::size_t before = openHandles();
   std::optional<BroadcastSender> sender(std::in_place, loopbackHost());
   constexpr int kRounds = 2000;
   std::thread worker([&] {
@@ -220,7 +96,7 @@ TEST(BroadcastSender, ConfigureAndSendAgainstReset) {
   worker.join();
   EXPECT_EQ(sender->port() != 0, sender->socketFd() >= 0);
   sender.reset();
-  EXPECT_EQ(before, openDescriptors()) << "no socket left behind";
+  EXPECT_EQ(before, openHandles()) << "no socket left behind";
 }
 
 }  // namespace

@@ -2,25 +2,23 @@
 // A non-blocking UDP socket bound to one address (127.0.0.1 unless told) on a
 // free port, receiving with a generous wait. Bound to a subnet's broadcast
 // address, it receives only what is sent to that address.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "platform/socket_io.h"
+#include "tests/support/socket_pair.h"
 
 namespace halvix::test {
 
 class UdpReceiver {
  public:
-  explicit UdpReceiver(in_addr_t address = htonl(INADDR_LOOPBACK)) {
+  // `address` in network byte order.
+  explicit UdpReceiver(std::uint32_t address = htonl(INADDR_LOOPBACK)) {
     address_.sin_family = AF_INET;
     address_.sin_addr.s_addr = address;
     socklen_t length = sizeof address_;
-    if (::fcntl(socket_.fd(), F_SETFL, O_NONBLOCK) != 0 ||
+    if (!setNonBlocking(socket_.fd()) ||
         ::bind(socket_.fd(), reinterpret_cast<sockaddr*>(&address_), sizeof address_) != 0 ||
         ::getsockname(socket_.fd(), reinterpret_cast<sockaddr*>(&address_), &length) != 0) {
       socket_.close();
@@ -34,8 +32,7 @@ class UdpReceiver {
   // datagram is Closed with no bytes, as the socket layer classifies it.
   platform::SocketOutcome receive(std::string& bytes, sockaddr_in& from,
                                   std::chrono::milliseconds wait = std::chrono::seconds(5)) {
-    pollfd ready{socket_.fd(), POLLIN, 0};
-    if (::poll(&ready, 1, static_cast<int>(wait.count())) != 1) {
+    if (!waitReadable(socket_.fd(), wait)) {
       bytes.clear();
       return {platform::SocketStatus::WouldBlock};
     }

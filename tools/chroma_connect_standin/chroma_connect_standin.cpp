@@ -5,16 +5,13 @@
 // about 30 events a second; now and then an event of another type is sent,
 // which hosts must ignore. With HALVIX_CHROMA_STAMPS set, each colour event
 // is also appended to that file as "<CLOCK_MONOTONIC ns> <rrggbb>", so that
-// a lamp simulator can time the colour's way to the lamps.
+// a lamp simulator can time the colour's way to the lamps (the steady clock
+// is CLOCK_MONOTONIC on Linux).
 //
 // Test variants are built from this file:
 //   HALVIX_STANDIN_MARKER       loading writes "constructor-ran" beside the library
 //   HALVIX_STANDIN_NO_INIT      no Init export
 //   HALVIX_STANDIN_INIT_RESULT  what Init answers (default 0)
-#include <dlfcn.h>
-
-#include <time.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -30,13 +27,17 @@
 #include <vector>
 
 #include "chroma/chroma_connect_abi.h"
+#include "chroma_standin_export.h"
+#include "tools/chroma_connect_standin/standin_module.h"
 
-#define HALVIX_EXPORT extern "C" __attribute__((visibility("default")))
+#define HALVIX_EXPORT extern "C" HALVIX_STANDIN_EXPORT
 
 namespace {
 
 using halvix::chroma::ChromaEventCallback;
 using halvix::chroma::ChromaGuid;
+using halvix::chroma::standin::keepLoadedWhileThreadRuns;
+using halvix::chroma::standin::ownFile;
 using namespace std::chrono_literals;
 
 struct Step {
@@ -98,7 +99,9 @@ class Notifier {
   void start(ChromaEventCallback callback) {
     std::lock_guard<std::mutex> lock(mutex_);
     callback_ = callback;
-    if (!thread_.joinable() && !stopping_) thread_ = std::thread(&Notifier::run, this);
+    if (thread_.joinable() || stopping_) return;
+    keepLoadedWhileThreadRuns();
+    thread_ = std::thread(&Notifier::run, this);
   }
 
  private:
@@ -119,10 +122,9 @@ class Notifier {
 
   static void stamp(std::FILE* stamps, std::uint32_t colour) {
     if (!stamps) return;
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    std::fprintf(stamps, "%lld %02x%02x%02x\n",
-                 static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec, colour & 0xFF,
+    const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    std::fprintf(stamps, "%lld %02x%02x%02x\n", static_cast<long long>(now.count()), colour & 0xFF,
                  (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
     std::fflush(stamps);
   }
@@ -155,15 +157,9 @@ Notifier notifier;
 
 #ifdef HALVIX_STANDIN_MARKER
 __attribute__((constructor)) void markLoaded() {
-  Dl_info self{};
-  if (!::dladdr(reinterpret_cast<void*>(&markLoaded), &self) || !self.dli_fname) return;
-  // A library loaded through a descriptor's /proc name lies where that
-  // descriptor points.
-  std::filesystem::path file = self.dli_fname;
-  std::error_code error;
-  if (const auto target = std::filesystem::read_symlink(file, error); !error) file = target;
-  const auto marker = file.parent_path() / "constructor-ran";
-  if (std::FILE* f = std::fopen(marker.c_str(), "w")) std::fclose(f);
+  const std::filesystem::path file = ownFile();
+  if (file.empty()) return;
+  std::ofstream(file.parent_path() / "constructor-ran").flush();
 }
 #endif
 
