@@ -93,6 +93,9 @@ TEST_F(EngineLoadHook, LeavesTheSearchToTheRuntimeWithoutALoadableShippedFile) {
 // The first engine call through the imported table, in a child process: it
 // exits with what the engine answered.
 [[noreturn]] void callTheEngineAndExit(HMODULE anchor, const fs::path& searchFolder) {
+  // The failing case ends in an unhandled exception: no crash dialog, which
+  // nobody would close under a test display.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   halvix::host::setModuleInstance(anchor);
   if (!searchFolder.empty()) SetDllDirectoryW(searchFolder.wstring().c_str());
   halvix::host::installEngineLoading();
