@@ -60,7 +60,10 @@ HWND createViewWindow(int width, int height) {
   windowClass.lpfnWndProc = viewProc;
   windowClass.lpszClassName = kViewClassName;
   RegisterClassW(&windowClass);  // fails harmlessly when registered already
-  return CreateWindowExW(0, kViewClassName, L"", WS_CHILD | WS_VISIBLE, 0, 0, width, height, nullptr, nullptr,
+  // A child needs a parent before the host adopts it (SetParent): until then
+  // it hangs below the message-only root, as Windows allows no parentless
+  // child window.
+  return CreateWindowExW(0, kViewClassName, L"", WS_CHILD | WS_VISIBLE, 0, 0, width, height, HWND_MESSAGE, nullptr,
                          nullptr, nullptr);
 }
 
