@@ -29,9 +29,11 @@ class MessengerEndpoint {
   // user answers there, EEXIST for any other file, ENAMETOOLONG for a path
   // that does not fit.
   int open(Acceptor& acceptor);
-  // Readies an accepted client; false for one that runs as another user,
-  // which is not served.
-  bool admit(Socket& client) const;
+  // Readies an accepted client. One that runs as another user, or that has
+  // already gone so that its user cannot be told (a probe that only
+  // connects), is not served.
+  enum class Admission { kServed, kAnotherUser, kGone };
+  Admission admit(Socket& client) const;
 
  private:
   std::string path_;

@@ -71,8 +71,9 @@ void MessengerServer::accept() {
           return;
         }
         acceptFailing_ = false;
-        if (!endpoint_.admit(socket)) {
-          std::fprintf(stderr, "messenger: refusing a client that runs as another user\n");
+        if (const auto admission = endpoint_.admit(socket); admission != MessengerEndpoint::Admission::kServed) {
+          if (admission == MessengerEndpoint::Admission::kAnotherUser)
+            std::fprintf(stderr, "messenger: refusing a client that runs as another user\n");
           accept();
           return;
         }

@@ -130,7 +130,7 @@ int MessengerEndpoint::open(Acceptor& acceptor) {
 }
 
 // The socket's mode already keeps other users out.
-bool MessengerEndpoint::admit(Socket&) const { return true; }
+MessengerEndpoint::Admission MessengerEndpoint::admit(Socket&) const { return Admission::kServed; }
 
 MessengerEndpoint::~MessengerEndpoint() {
   struct stat st {};

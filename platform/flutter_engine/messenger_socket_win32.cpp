@@ -116,23 +116,28 @@ std::optional<DWORD> peerProcess(SOCKET socket) {
   return std::nullopt;
 }
 
+// True when process `pid`, at the other end of a connection, runs as this
+// process's user; false also when the system does not tell.
+bool runsAsThisUser(DWORD pid) {
+  if (pid == ::GetCurrentProcessId()) return true;
+  // Windows names the owner of every connection; process 0 (the idle
+  // process) owns none. Wine reports 0 for all of them, having no owners to
+  // tell: there the check cannot be made, and the connection is let through
+  // as on a single-user system.
+  if (pid == 0) return true;
+  UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process) return false;
+  auto peer = processUser(process.get());
+  auto self = processUser(::GetCurrentProcess());
+  return !peer.empty() && !self.empty() && peer == self;
+}
+
 // True when the other end of `socket` runs as this process's user; nullopt
 // when the system cannot tell.
 std::optional<bool> peerIsThisUser(SOCKET socket) {
   auto pid = peerProcess(socket);
   if (!pid) return std::nullopt;
-  if (*pid == ::GetCurrentProcessId()) return true;
-  // Windows names the owner of every connection; process 0 (the idle
-  // process) owns none. Wine reports 0 for all of them, having no owners to
-  // tell: there the check cannot be made, and the connection is let through
-  // as on a single-user system.
-  if (*pid == 0) return true;
-  UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, *pid));
-  if (!process) return std::nullopt;
-  auto peer = processUser(process.get());
-  auto self = processUser(::GetCurrentProcess());
-  if (peer.empty() || self.empty()) return std::nullopt;
-  return peer == self;
+  return runsAsThisUser(*pid);
 }
 
 void noDelay(SOCKET socket) {
@@ -244,10 +249,14 @@ int MessengerEndpoint::open(Acceptor& acceptor) {
   return 0;
 }
 
-bool MessengerEndpoint::admit(Socket& client) const {
-  if (!peerIsThisUser(client.native_handle()).value_or(false)) return false;
+MessengerEndpoint::Admission MessengerEndpoint::admit(Socket& client) const {
+  // No row for the other end: it has closed already (a probe that only
+  // connects), and there is nobody to serve or to name.
+  const std::optional<DWORD> pid = peerProcess(client.native_handle());
+  if (!pid) return Admission::kGone;
+  if (!runsAsThisUser(*pid)) return Admission::kAnotherUser;
   noDelay(client.native_handle());
-  return true;
+  return Admission::kServed;
 }
 
 MessengerEndpoint::~MessengerEndpoint() {
