@@ -40,6 +40,9 @@ if [ "$run_tests" = 1 ]; then
   # in Wine's crash dialog, which nobody closes under Xvfb.
   WINEPREFIX="$PWD/build-windows/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
     /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
+  # A new prefix goes on setting itself up after that command returns; the
+  # first program with a window could lose the race, so wait for it.
+  WINEPREFIX="$PWD/build-windows/wineprefix" /usr/lib/wine/wineserver -w
   # One at a time: Wine programs started side by side have hung here.
   xvfb-run -a ctest --test-dir build-windows --output-on-failure --timeout 300
 fi
