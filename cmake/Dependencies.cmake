@@ -23,11 +23,15 @@ halvix_lua_archive(LUA_LFS_LIB filesystem)
 halvix_lua_archive(LUA_SOCKET_LIB socket)
 halvix_lua_archive(LUA_MIME_LIB mime)
 if(WIN32)
-  # Debian publishes no source of md5 and LuaSQL to cross-build them from;
-  # the SDK stands them in (sdk/absent_modules.cpp).
+  # Debian's archive no longer serves the sources of the md5 and LuaSQL
+  # versions the Linux build uses; the SDK stands them in
+  # (sdk/absent_modules.cpp).
   set(LUA_SQLITE3_LIB)
   set(LUA_MD5_LIB)
   set(HALVIX_SYSTEM_LIBS ws2_32 iphlpapi)
+  # LuaSocket's Lua halves, where LuaJIT looks on Windows: lua/ beside the
+  # executable.
+  file(COPY "${HALVIX_WINDOWS_DEPS}/share/lua/5.1/" DESTINATION "${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/lua")
 else()
   halvix_lua_archive(LUA_SQLITE3_LIB sql-sqlite3)
   # md5's archive carries its own copy of luaL_setfuncs, which would clash

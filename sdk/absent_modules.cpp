@@ -1,7 +1,8 @@
-// Lua libraries that the Windows build cannot include: Debian publishes no
-// source for md5 and LuaSQL to cross-build from. Each stands in as a table
-// that names what is missing on first use, so the rest of the state starts
-// as usual and an application that never uses them runs unchanged.
+// Lua libraries that the Windows build cannot include: Debian's archive no
+// longer serves the sources of the md5 and LuaSQL versions to cross-build.
+// Each stands in as a table that names what is missing on first use, so the
+// rest of the state starts as usual and an application that never uses them
+// runs unchanged.
 #include <lua.hpp>
 
 namespace {

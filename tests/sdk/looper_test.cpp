@@ -30,6 +30,15 @@ return M
 
 const char* const kClockModule = R"LUA(
 local ffi = require('ffi')
+if ffi.os == 'Windows' then
+  ffi.cdef[[ int QueryPerformanceCounter(int64_t *count); int QueryPerformanceFrequency(int64_t *frequency); ]]
+  local count, frequency = ffi.new('int64_t[1]'), ffi.new('int64_t[1]')
+  ffi.C.QueryPerformanceFrequency(frequency)
+  return function()
+    ffi.C.QueryPerformanceCounter(count)
+    return tonumber(count[0]) / tonumber(frequency[0])
+  end
+end
 ffi.cdef[[ typedef struct { long tv_sec; long tv_nsec; } halvix_timespec;
            int clock_gettime(int clk, halvix_timespec *tp); ]]
 local ts = ffi.new('halvix_timespec')

@@ -51,7 +51,12 @@ TEST_F(LuaStateTest, AfterRegistrationTheLogGoesToTheConsoleOnly) {
   EXPECT_LUA("print('to the console')");
   platform::setConsolePresent(false);
   sdk::setPluginRegistered(false);
+#ifdef _WIN32
+  // There the console is a device of its own, never a redirected stream.
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+#else
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "luaPrint:to the console\n");
+#endif
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
@@ -80,18 +85,31 @@ TEST_F(LuaStateTest, RegisteredModulesAndGlobals) {
     assert(package.loaded.socket == nil and package.loaded.mime == nil)
     assert(package.loaded['socket.core'] == socket and package.loaded['mime.core'] == mime)
     assert(package.loaded.zlib == zlib and zlib._VERSION == 'lzlib 0.4-work2')
-    assert(package.loaded['luasql.sqlite3'] == luasql and type(luasql.sqlite3) == 'function')
+    assert(package.loaded['luasql.sqlite3'] == luasql)
     assert(require('bit').band(0xff, 0x0f) == 15)
-    assert(require('md5.core').sum('abc'):len() == 16)
     assert(require('cjson').encode({1, 2}) == '[1,2]')
     -- the Lua halves of LuaSocket and MIME load over the host's cores
     assert(require('socket').tcp and require('mime').b64('a') == 'YQ==')
-    local conn = luasql.sqlite3():connect(':memory:')
-    assert(conn:execute('create table t (x)') == 0)
-    conn:close()
     eq(VAR_OSTypeName, 'windows') eq(VAR_IS_HOTDEV, false) eq(VAR_DOC_ROOT, '.') eq(VAR_LOG_LEVEL, 10)
     assert(VAR_LUA_ROOT == nil and VAR_LUA_LOGROOT == nil)
   )");
+#ifdef _WIN32
+  // The Windows build has no md5 or LuaSQL; their tables say so on first use.
+  EXPECT_LUA(R"(
+    for name, use in pairs({md5 = function() return require('md5.core').sum('abc') end,
+                            ['luasql.sqlite3'] = function() return luasql.sqlite3() end}) do
+      local ok, message = pcall(use)
+      assert(not ok and message:find(name .. ' is not available in this build', 1, true), message)
+    end
+  )");
+#else
+  EXPECT_LUA(R"(
+    assert(require('md5.core').sum('abc'):len() == 16)
+    local conn = luasql.sqlite3():connect(':memory:')
+    assert(conn:execute('create table t (x)') == 0)
+    conn:close()
+  )");
+#endif
 }
 
 TEST_F(LuaStateTest, LibrariesHoldTheSameFunctions) {
@@ -126,7 +144,7 @@ TEST_F(LuaStateTest, DoStringAndRequireModuleKeepTheStack) {
   EXPECT_EQ(eval("__TEMP_OBJECT__"), "nil");
 
   EXPECT_TRUE(lua_->setPackagePath("/tmp/a\\b/?.lua"));
-  EXPECT_EQ(eval("package.path:sub(1, 18)"), "/tmp/a\\b/?.lua;./?");
+  EXPECT_EQ(eval("package.path:sub(1, 15)"), "/tmp/a\\b/?.lua;");
 }
 
 TEST_F(LuaStateTest, EscapedTextsComeBackWholeAndPlainPathsKeepTheirText) {

@@ -20,16 +20,23 @@ using namespace std::chrono_literals;
 // ends; 'sleep' blocks in a native call for a few seconds, which it cannot.
 const char* const kStuckApp = R"LUA(
 local ffi = require('ffi')
-ffi.cdef[[ int poll(void *fds, unsigned long n, int timeout); ]]
+local nativeSleep
+if ffi.os == 'Windows' then
+  ffi.cdef[[ void Sleep(unsigned long milliseconds); ]]
+  nativeSleep = function() ffi.C.Sleep(3500) end
+else
+  ffi.cdef[[ int poll(void *fds, unsigned long n, int timeout); ]]
+  nativeSleep = function() ffi.C.poll(nil, 0, 3500) end
+end
 local M = {}
 local mode = require('mode')
 function M.initLuaApp()
   jit.off()
-  if mode == 'init' then ffi.C.poll(nil, 0, 3500) end
+  if mode == 'init' then nativeSleep() end
 end
 function M.onTick() if mode == 'tick' then while true do end end end
 function M.forwardPlateCall(cb, packed)
-  if packed == 'sleep' then ffi.C.poll(nil, 0, 3500) end
+  if packed == 'sleep' then nativeSleep() end
   cb(packed)
 end
 return M
