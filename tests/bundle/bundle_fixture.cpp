@@ -1,5 +1,7 @@
 #include "tests/bundle/bundle_fixture.h"
 
+#include "sdk/corvel_native_impl.h"
+
 namespace halvix::test {
 
 const char* const kBundleHelpers = R"LUA(
@@ -36,7 +38,7 @@ end
 void BundleFixture::SetUp() {
   LuaFixture::SetUp();
   if (HasFatalFailure()) return;
-  ASSERT_LUA("DIR = '" + dir_.path().string() + "'");
+  ASSERT_LUA("DIR = '" + sdk::escapeLuaString(dir_.path().string()) + "'");
   ASSERT_LUA(kBundleHelpers);
 }
 

@@ -8,6 +8,7 @@
 #include "sdk/corvel_native.h"
 #include "sdk/globals.h"
 #include "tests/bundle/bundle_fixture.h"
+#include "tests/support/host_process.h"
 
 namespace halvix::test {
 namespace {
@@ -93,13 +94,14 @@ class NormalModeTest : public testing::Test {
 
   // Packs `source` into dir_/lsd/<name> with the host's writer.
   void pack(const std::string& source, const std::string& name = "ls.lsd") {
-    std::string command = std::string(HALVIX_BIN_DIR) + "/lsdpack -o " + (dir_.path() / "lsd" / name).string() + " " +
-                          source + " > /dev/null";
     std::filesystem::create_directories(dir_.path() / "lsd");
-    ASSERT_EQ(0, std::system(command.c_str()));
+    ProcessOutcome packed = runToEnd(std::string(HALVIX_BIN_DIR) + "/lsdpack",
+                                     {"-o", (dir_.path() / "lsd" / name).string(), source}, logs_.path());
+    ASSERT_EQ(0, packed.exitCode) << packed.err;
   }
 
   TempDir dir_;
+  TempDir logs_;
 };
 
 TEST_F(NormalModeTest, ActivationStartsFromTheBundle) {

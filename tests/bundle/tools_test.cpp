@@ -1,18 +1,18 @@
 // lsdpack and corvel-lua --bundle as their users run them.
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "tests/support/host_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace halvix::test {
 namespace {
+
+using Args = std::vector<std::string>;
 
 struct Outcome {
   int status = -1;
@@ -27,23 +27,19 @@ std::string slurp(const std::filesystem::path& path) {
 
 class ToolsTest : public testing::Test {
  protected:
-  Outcome run(const std::string& tool, const std::string& args) {
-    std::string errFile = (dir_.path() / "stderr.txt").string();
-    std::string command = std::string(HALVIX_BIN_DIR) + "/" + tool + " " + args + " 2>" + errFile;
-    Outcome outcome;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return outcome;
-    std::array<char, 4096> buffer;
-    std::size_t n;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) outcome.out.append(buffer.data(), n);
-    int raw = pclose(pipe);
-    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    outcome.err = slurp(errFile);
-    return outcome;
+  // lsdpack writes bytes as they are; corvel-lua's log is text, with the
+  // system's line ends, read back here as "\n".
+  Outcome run(const std::string& tool, const Args& args) {
+    ProcessOutcome ended = runToEnd(std::string(HALVIX_BIN_DIR) + "/" + tool, args, logs_.path());
+    if (tool == "corvel-lua") {
+      for (std::size_t at = 0; (at = ended.out.find("\r\n", at)) != std::string::npos;) ended.out.erase(at, 1);
+    }
+    return {ended.exitCode, ended.out, ended.err};
   }
   std::string path(const std::string& relative) const { return (dir_.path() / relative).string(); }
 
   TempDir dir_;
+  TempDir logs_;
 };
 
 TEST_F(ToolsTest, PackListAndExtract) {
@@ -52,23 +48,23 @@ TEST_F(ToolsTest, PackListAndExtract) {
   dir_.write("one/notes.txt", "not a module");
   dir_.write("two/a/b.lua", "return 'two'");
   dir_.write("two/c.lua", "return 'c'");
-  Outcome packed = run("lsdpack", "-o " + path("out.lsd") + " --label app " + path("one") + " " + path("two"));
+  Outcome packed = run("lsdpack", {"-o", path("out.lsd"), "--label", "app", path("one"), path("two")});
   ASSERT_EQ(0, packed.status) << packed.err;
   EXPECT_EQ(path("out.lsd") + ": 2 block(s), 3 module(s)\n", packed.out);
 
-  Outcome listed = run("lsdpack", "--list " + path("out.lsd"));
+  Outcome listed = run("lsdpack", {"--list", path("out.lsd")});
   ASSERT_EQ(0, listed.status) << listed.err;
   EXPECT_EQ(
       "Index 1: \nLuaPath:app\na/b.lua,preload.lua,\nTotal count:2\n"
       "Index 2: \nLuaPath:app\na/b.lua,c.lua,\nTotal count:2\n",
       listed.out);
 
-  Outcome first = run("lsdpack", "--extract " + path("out.lsd") + " a/b.lua");
+  Outcome first = run("lsdpack", {"--extract", path("out.lsd"), "a/b.lua"});
   EXPECT_EQ(0, first.status);
   EXPECT_EQ("return 'one'", first.out) << "the first block wins";
-  Outcome byModuleName = run("lsdpack", "--extract " + path("out.lsd") + " c");
+  Outcome byModuleName = run("lsdpack", {"--extract", path("out.lsd"), "c"});
   EXPECT_EQ("return 'c'", byModuleName.out);
-  Outcome missing = run("lsdpack", "--extract " + path("out.lsd") + " nope.lua");
+  Outcome missing = run("lsdpack", {"--extract", path("out.lsd"), "nope.lua"});
   EXPECT_EQ(1, missing.status);
   EXPECT_NE(missing.err.find("no module 'nope.lua'"), std::string::npos) << missing.err;
 }
@@ -79,15 +75,17 @@ TEST_F(ToolsTest, BytecodeBundlesRunInTheHost) {
   dir_.write("script.lua",
              "local m = require('lib.m')\n"
              "print(tostring(m.twice(21)) .. ' ' .. loadfile('cfg.lua')() .. ' ' .. tostring(VAR_IS_HOTDEV))\n");
-  for (const char* flags : {"", "--bytecode", "--bytecode --strip"}) {
-    SCOPED_TRACE(flags);
-    Outcome packed = run("lsdpack", std::string(flags) + " -o " + path("ls.lsd") + " " + path("app"));
+  for (const Args& flags : {Args{}, Args{"--bytecode"}, Args{"--bytecode", "--strip"}}) {
+    SCOPED_TRACE(flags.size());
+    Args packArgs = flags;
+    packArgs.insert(packArgs.end(), {"-o", path("ls.lsd"), path("app")});
+    Outcome packed = run("lsdpack", packArgs);
     ASSERT_EQ(0, packed.status) << packed.err;
-    Outcome code = run("lsdpack", "--extract " + path("ls.lsd") + " lib/m.lua");
-    EXPECT_EQ(std::string(flags).empty(), code.out.rfind("local M", 0) == 0);
-    EXPECT_EQ(!std::string(flags).empty(), code.out.rfind("\x1bLJ", 0) == 0);
+    Outcome code = run("lsdpack", {"--extract", path("ls.lsd"), "lib/m.lua"});
+    EXPECT_EQ(flags.empty(), code.out.rfind("local M", 0) == 0);
+    EXPECT_EQ(!flags.empty(), code.out.rfind("\x1bLJ", 0) == 0);
 
-    Outcome script = run("corvel-lua", "--bundle " + path("ls.lsd") + " " + path("script.lua"));
+    Outcome script = run("corvel-lua", {"--bundle", path("ls.lsd"), path("script.lua")});
     EXPECT_EQ(0, script.status) << script.err;
     EXPECT_NE(script.out.find("luaPrint:42 configured false\n"), std::string::npos) << script.out;
   }
@@ -100,38 +98,39 @@ TEST_F(ToolsTest, RefusesWhatCannotWork) {
   dir_.write("broken/m.lua", "return +");
   dir_.write("afile.lua", "return 1");
   struct Refusal {
-    std::string args;
+    Args args;
     const char* message;
   };
   const Refusal refusals[] = {
-      {"-o " + path("o.lsd") + " " + path("empty"), "no .lua files under"},
-      {"-o " + path("o.lsd") + " " + path("badname"), "require could never find this module name"},
-      {"-o " + path("missing/dir/o.lsd") + " " + path("good"), "cannot write"},
-      {"-o " + path("o.lsd") + " " + path("nosuchdir"), "is not a directory"},
-      {"-o " + path("o.lsd") + " " + path("afile.lua"), "is not a directory"},
-      {"--bytecode -o " + path("o.lsd") + " " + path("broken"), "m.lua"},
-      {"--strip -o " + path("o.lsd") + " " + path("good"), "--strip needs --bytecode"},
-      {"--frobnicate " + path("good"), "unknown option"},
-      {"-o", "needs a value"},
-      {"", "no directory given"},
-      {"--list " + path("nosuch.lsd"), "cannot open bundle"},
-      {"--list", "usage"},
+      {{"-o", path("o.lsd"), path("empty")}, "no .lua files under"},
+      {{"-o", path("o.lsd"), path("badname")}, "require could never find this module name"},
+      {{"-o", path("missing/dir/o.lsd"), path("good")}, "cannot write"},
+      {{"-o", path("o.lsd"), path("nosuchdir")}, "is not a directory"},
+      {{"-o", path("o.lsd"), path("afile.lua")}, "is not a directory"},
+      {{"--bytecode", "-o", path("o.lsd"), path("broken")}, "m.lua"},
+      {{"--strip", "-o", path("o.lsd"), path("good")}, "--strip needs --bytecode"},
+      {{"--frobnicate", path("good")}, "unknown option"},
+      {{"-o"}, "needs a value"},
+      {{}, "no directory given"},
+      {{"--list", path("nosuch.lsd")}, "cannot open bundle"},
+      {{"--list"}, "usage"},
   };
   for (const Refusal& r : refusals) {
     Outcome outcome = run("lsdpack", r.args);
-    EXPECT_EQ(1, outcome.status) << r.args;
-    EXPECT_NE(outcome.err.find(r.message), std::string::npos) << r.args << "\n" << outcome.err;
+    SCOPED_TRACE(r.message);
+    EXPECT_EQ(1, outcome.status);
+    EXPECT_NE(outcome.err.find(r.message), std::string::npos) << outcome.err;
   }
   EXPECT_FALSE(std::filesystem::exists(path("o.lsd")));
 }
 
 TEST_F(ToolsTest, ListMeetsCorruptBundles) {
   dir_.write("good/m.lua", "return 1");
-  ASSERT_EQ(0, run("lsdpack", "-o " + path("ls.lsd") + " " + path("good")).status);
+  ASSERT_EQ(0, run("lsdpack", {"-o", path("ls.lsd"), path("good")}).status);
   std::string bundle = slurp(path("ls.lsd"));
 
   dir_.write("truncated.lsd", bundle.substr(0, 10));
-  Outcome truncated = run("lsdpack", "--list " + path("truncated.lsd"));
+  Outcome truncated = run("lsdpack", {"--list", path("truncated.lsd")});
   EXPECT_EQ(1, truncated.status);
   EXPECT_EQ("", truncated.out);
   EXPECT_NE(truncated.err.find("Not enough header byte to read, size is "), std::string::npos) << truncated.err;
@@ -140,20 +139,20 @@ TEST_F(ToolsTest, ListMeetsCorruptBundles) {
   std::string flipped = bundle;
   flipped[6] = static_cast<char>(flipped[6] ^ 0x55);
   dir_.write("flipped.lsd", flipped);
-  Outcome corrupt = run("lsdpack", "--list " + path("flipped.lsd"));
+  Outcome corrupt = run("lsdpack", {"--list", path("flipped.lsd")});
   EXPECT_EQ(1, corrupt.status);
   EXPECT_NE(corrupt.err.find("cannot read bundle"), std::string::npos) << corrupt.err;
 
   dir_.write("prefix.lsd", bundle.substr(0, 4));
-  EXPECT_EQ(1, run("lsdpack", "--list " + path("prefix.lsd")).status);
+  EXPECT_EQ(1, run("lsdpack", {"--list", path("prefix.lsd")}).status);
 }
 
 TEST_F(ToolsTest, HelloAnswersACallFromItsBundle) {
-  Outcome packed = run("lsdpack", "-o " + path("ls.lsd") + " " + HALVIX_SOURCE_DIR + "/examples/hello");
+  Outcome packed = run("lsdpack", {"-o", path("ls.lsd"), HALVIX_SOURCE_DIR "/examples/hello"});
   ASSERT_EQ(0, packed.status) << packed.err;
   // ["api.hello.add", 2, 40] answers [true, 42].
   Outcome activation =
-      run("corvel-lua", "--bundle " + path("ls.lsd") + " --seconds 0.3 --call 93ad6170692e68656c6c6f2e6164640228");
+      run("corvel-lua", {"--bundle", path("ls.lsd"), "--seconds", "0.3", "--call", "93ad6170692e68656c6c6f2e6164640228"});
   EXPECT_EQ(0, activation.status) << activation.err;
   EXPECT_NE(activation.out.find("luaPrint:conv require():,preload,==>,preload.lua,string\n"), std::string::npos);
   EXPECT_NE(activation.out.find("luaPrint:hello: initLuaApp, hot development false\n"), std::string::npos);
@@ -163,7 +162,7 @@ TEST_F(ToolsTest, HelloAnswersACallFromItsBundle) {
 
 TEST_F(ToolsTest, ActivationFailuresAreReported) {
   dir_.write("bad/ls.lsd", std::string("\0\0\0\5hello", 9));
-  Outcome corrupt = run("corvel-lua", "--bundle " + path("bad/ls.lsd") + " --seconds 0");
+  Outcome corrupt = run("corvel-lua", {"--bundle", path("bad/ls.lsd"), "--seconds", "0"});
   EXPECT_NE(corrupt.out.find("initSDK: false initSDK failed: setup loader failed.\n"), std::string::npos)
       << corrupt.out;
   EXPECT_EQ(1, corrupt.status);
@@ -171,8 +170,8 @@ TEST_F(ToolsTest, ActivationFailuresAreReported) {
   // A bundle of any name runs: the tool shows it to the SDK as "ls.lsd".
   dir_.write("app/preload.lua", "return { initLuaApp = function() end }");
   dir_.write("other/readme.txt", "");
-  ASSERT_EQ(0, run("lsdpack", "-o " + path("other/app.lsd") + " " + path("app")).status);
-  Outcome named = run("corvel-lua", "--bundle " + path("other/app.lsd") + " --seconds 0");
+  ASSERT_EQ(0, run("lsdpack", {"-o", path("other/app.lsd"), path("app")}).status);
+  Outcome named = run("corvel-lua", {"--bundle", path("other/app.lsd"), "--seconds", "0"});
   EXPECT_NE(named.out.find("initSDK: true\n"), std::string::npos) << named.out;
   EXPECT_EQ(0, named.status);
 }

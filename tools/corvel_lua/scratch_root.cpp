@@ -36,6 +36,20 @@ void registerRoot(const std::string& root) {
   registry().insert(root);
 }
 
+// Windows allows symbolic links only to administrators and in developer
+// mode; a copy serves one run as well, as the tree goes when the run ends.
+void linkOrCopy(const std::filesystem::path& target, const std::filesystem::path& place, bool directory) {
+  std::error_code linkError;
+  if (directory) {
+    std::filesystem::create_directory_symlink(target, place, linkError);
+  } else {
+    std::filesystem::create_symlink(target, place, linkError);
+  }
+  if (linkError)
+    std::filesystem::copy(target, place,
+                          directory ? std::filesystem::copy_options::recursive : std::filesystem::copy_options::none);
+}
+
 }  // namespace
 
 ScratchRoot::ScratchRoot(Mode mode, const std::filesystem::path& target) {
@@ -50,11 +64,10 @@ ScratchRoot::ScratchRoot(Mode mode, const std::filesystem::path& target) {
       std::filesystem::path link = root_ / sdk::kHotDevAppDir;
       std::filesystem::create_directories(link.parent_path());
       std::filesystem::create_directories(root_ / sdk::kHotDevProjectDir);
-      std::filesystem::create_directory_symlink(std::filesystem::absolute(target), link);
+      linkOrCopy(std::filesystem::absolute(target), link, true);
     } else {
       std::filesystem::create_directories(root_ / sdk::kBundleFolder);
-      std::filesystem::create_symlink(std::filesystem::absolute(target),
-                                      root_ / sdk::kBundleFolder / sdk::kDefaultBundleName);
+      linkOrCopy(std::filesystem::absolute(target), root_ / sdk::kBundleFolder / sdk::kDefaultBundleName, false);
     }
   } catch (...) {
     removeTree(root_.string());

@@ -3,7 +3,8 @@
 // given. To run an application that lives elsewhere, a scratch tree is made
 // in which that place is a symbolic link to the application: the source
 // folder (hot-development mode) or the bundle file as "ls.lsd" (normal mode),
-// so that a bundle of any name can be run.
+// so that a bundle of any name can be run. Where the system refuses the link
+// (Windows without the privilege), the place holds a copy.
 //
 // A scratch tree is removed when the object goes, and also when the process
 // exits without unwinding (os.exit in the application, or an exit that must

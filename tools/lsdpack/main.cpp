@@ -7,6 +7,7 @@
 
 #include <lua.hpp>
 
+#include "platform/standard_output.h"
 #include "sdk/builtin_modules.h"
 #include "sdk/corvel_native_impl.h"
 
@@ -32,6 +33,8 @@ constexpr const char* kPrinters =
 
 int main(int argc, char** argv) {
   using namespace halvix::sdk;
+  // --extract writes a module's bytes, bytecode included, as they are.
+  halvix::platform::makeStandardOutputBinary();
   CorvelNativeImpl lua(10);
   StateOptions options;
   options.hotDev = false;
