@@ -1,6 +1,7 @@
 #include "sdk/plate_call_args.h"
 
 #include <cstdio>
+#include <mutex>
 #include <sstream>
 
 namespace halvix::sdk {
@@ -15,13 +16,21 @@ PlateCallArgs PlateCallArgs::fromResults(const std::vector<std::string>& results
   out.result = handle.get();
   out.zone = std::move(handle.zone());
 
-  // One stream per thread: building an ostringstream (and its locale) per
-  // answer would cost more than the rest of the decoding.
-  thread_local std::ostringstream line;
-  line.str(std::string());
-  line.clear();
-  line << "resultHandler=" << out.result << "," << static_cast<int>(out.result.type) << "\n";
-  const std::string text = line.str();
+  // One stream, kept: building an ostringstream (and its locale) per answer
+  // would cost more than the rest of the decoding. Not one per thread: on
+  // mingw-w64 a thread_local object is destroyed after its storage is freed,
+  // which corrupted the heap whenever an SDK worker ended. Never destroyed,
+  // as an abandoned worker may still print while the process exits.
+  static std::mutex lineMutex;
+  static auto* const line = new std::ostringstream;
+  std::string text;
+  {
+    std::lock_guard<std::mutex> lock(lineMutex);
+    line->str(std::string());
+    line->clear();
+    *line << "resultHandler=" << out.result << "," << static_cast<int>(out.result.type) << "\n";
+    text = line->str();
+  }
   std::fwrite(text.data(), 1, text.size(), stdout);
 
   if (out.result.type == msgpack::type::ARRAY) {
