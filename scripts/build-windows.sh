@@ -43,6 +43,7 @@ if [ "$run_tests" = 1 ]; then
   # A new prefix goes on setting itself up after that command returns; the
   # first program with a window could lose the race, so wait for it.
   WINEPREFIX="$PWD/build-windows/wineprefix" /usr/lib/wine/wineserver -w
-  # One at a time: Wine programs started side by side have hung here.
-  xvfb-run -a ctest --test-dir build-windows --output-on-failure --timeout 300
+  # One at a time: Wine programs started side by side have hung here. The
+  # screen holds the window tests' largest window (1024 x 768 at 144 DPI).
+  xvfb-run -a -s "-screen 0 1920x1200x24" ctest --test-dir build-windows --output-on-failure --timeout 300
 fi

@@ -54,7 +54,7 @@ FLUTTER_EXPORT void HalvixFlutterMessengerDiscardResponse(FlutterDesktopMessenge
 
 // The DPI that FlutterDesktopGetDpiForMonitor reports for every monitor:
 // this environment variable's value when it is a number from 72 to 960,
-// else 96.
+// else the system's (on Windows the monitor's own; 96 here).
 #define HALVIX_FLUTTER_DPI_VARIABLE "HALVIX_MONITOR_DPI"
 
 // A view controller runs its engine: the messenger is then served on the

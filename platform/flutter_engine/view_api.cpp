@@ -12,6 +12,7 @@
 #include "platform/flutter_api/flutter_windows.h"
 #include "platform/flutter_engine/engine_core.h"
 #include "platform/flutter_engine/messenger_socket.h"
+#include "platform/flutter_engine/monitor_dpi.h"
 #include "platform/flutter_engine/stand_in_api.h"
 
 struct FlutterDesktopViewControllerState {
@@ -137,12 +138,13 @@ bool FlutterDesktopTextureRegistrarMarkExternalTextureFrameAvailable(FlutterDesk
 // Standard output and error are the C library's own here: nothing to resync.
 void FlutterDesktopResyncOutputStreams(void) { std::fflush(nullptr); }
 
-UINT FlutterDesktopGetDpiForMonitor(HMONITOR) {
+UINT FlutterDesktopGetDpiForMonitor(HMONITOR monitor) {
   const char* value = std::getenv(HALVIX_FLUTTER_DPI_VARIABLE);
-  if (!value || !*value) return 96;
+  if (!value || !*value) return halvix::flutter_engine::systemMonitorDpi(monitor);
   char* end = nullptr;
   const long dpi = std::strtol(value, &end, 10);
-  return (*end == '\0' && dpi >= 72 && dpi <= 960) ? static_cast<UINT>(dpi) : 96;
+  return (*end == '\0' && dpi >= 72 && dpi <= 960) ? static_cast<UINT>(dpi)
+                                                    : halvix::flutter_engine::systemMonitorDpi(monitor);
 }
 
 }  // extern "C"

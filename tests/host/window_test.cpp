@@ -1,10 +1,10 @@
 // The main window on the headless window system, with the engine stand-in
 // running on this thread's message loop as it does in the host.
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -42,8 +42,14 @@ RECT clientRect(HWND window) {
   return rect;
 }
 
-bool sameRect(const RECT& a, const RECT& b) {
-  return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+testing::AssertionResult sameRect(const RECT& a, const RECT& b) {
+  if (a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom)
+    return testing::AssertionSuccess();
+  auto failure = testing::AssertionFailure();
+  for (const RECT* r : {&a, &b})
+    failure << (r == &b ? " is not {" : "{") << r->left << ", " << r->top << ", " << r->right << ", " << r->bottom
+            << "}";
+  return failure;
 }
 
 // Dispatches this thread's messages until `done` holds; the window's colour
@@ -58,6 +64,18 @@ bool pumpUntil(const std::function<bool()>& done, std::chrono::seconds limit = 2
   return true;
 }
 
+// The stand-in engine's monitor DPI; none restores the system's.
+void setMonitorDpi(const char* dpi) {
+#ifdef _WIN32
+  _putenv_s(HALVIX_FLUTTER_DPI_VARIABLE, dpi ? dpi : "");
+#else
+  if (dpi)
+    setenv(HALVIX_FLUTTER_DPI_VARIABLE, dpi, 1);
+  else
+    unsetenv(HALVIX_FLUTTER_DPI_VARIABLE);
+#endif
+}
+
 bool classRegistered() {
   WNDCLASSW probe{};
   probe.lpfnWndProc = DefWindowProcW;
@@ -70,7 +88,7 @@ bool classRegistered() {
 class WindowTest : public testing::Test {
  protected:
   void SetUp() override { standIn(); }
-  void TearDown() override { unsetenv(HALVIX_FLUTTER_DPI_VARIABLE); }
+  void TearDown() override { setMonitorDpi(nullptr); }
 
   flutter::DartProject project() const {
     flutter::DartProject project(L"data");
@@ -95,10 +113,7 @@ TEST_F(WindowTest, CreatedScaledByTheMonitorDpiWithTheClassRegisteredWhileAWindo
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.dpi ? c.dpi : "unset");
-    if (c.dpi)
-      setenv(HALVIX_FLUTTER_DPI_VARIABLE, c.dpi, 1);
-    else
-      unsetenv(HALVIX_FLUTTER_DPI_VARIABLE);
+    setMonitorDpi(c.dpi);
     auto first = std::make_unique<Win32Window>();
     Win32Window second;
     ASSERT_TRUE(first->CreateAndShow(L"Halvix", {10, 10}, {1024, 768}));
@@ -169,7 +184,7 @@ TEST_F(WindowTest, HostsTheViewAndFollowsItsMessagesUntilDestroyed) {
   DestroyWindow(frame);
   EXPECT_EQ(halvix::host::mainWindow(), nullptr);
   EXPECT_EQ(window->controller(), nullptr);
-  EXPECT_NE(access(socket.c_str(), F_OK), 0);
+  EXPECT_FALSE(std::filesystem::exists(socket));
   EXPECT_FALSE(IsWindow(view));
   // Whatever was posted before the quit message still comes first.
   MSG message;
