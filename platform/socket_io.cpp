@@ -1,5 +1,6 @@
 #include "platform/socket_io.h"
 
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -121,6 +122,17 @@ int socketSetBufferSize(int fd, int option, int size) {
 int socketSetBroadcast(int fd, std::uint8_t enable) {
   const int value = enable != 0 ? 1 : 0;
   return ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &value, sizeof value) == 0 ? 0 : -1;
+}
+
+int socketListenDatagrams(int fd, const sockaddr_in& address, bool broadcast) {
+  const int on = 1;
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0 ||
+      ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+      (broadcast && socketSetBroadcast(fd, 1) != 0) ||
+      ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    return errno;
+  return 0;
 }
 
 DatagramSocket::DatagramSocket() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {

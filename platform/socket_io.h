@@ -80,6 +80,12 @@ int socketSetBufferSize(int fd, int option, int size);  // SO_SNDBUF / SO_RCVBUF
 // system error set (errno; WSAGetLastError on Windows).
 int socketSetBroadcast(int fd, std::uint8_t enable);
 
+// Makes a datagram socket receive at `address`: non-blocking, with
+// SO_REUSEADDR so that other sockets may take the same address and port (and
+// SO_BROADCAST when `broadcast`), then bound. Returns 0, or the system error
+// number.
+int socketListenDatagrams(int fd, const sockaddr_in& address, bool broadcast);
+
 // An IPv4 datagram socket (AF_INET, SOCK_DGRAM, protocol 0) owned by this
 // object and closed when it goes. A failed creation leaves fd() at -1 and
 // shows only when the socket is used: every call then fails with EBADF

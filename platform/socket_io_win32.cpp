@@ -150,6 +150,17 @@ int socketSetBroadcast(int fd, std::uint8_t enable) {
              : -1;
 }
 
+int socketListenDatagrams(int fd, const sockaddr_in& address, bool broadcast) {
+  u_long nonBlocking = 1;
+  const BOOL on = TRUE;
+  if (::ioctlsocket(native(fd), FIONBIO, &nonBlocking) != 0 ||
+      ::setsockopt(native(fd), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on) != 0 ||
+      (broadcast && socketSetBroadcast(fd, 1) != 0) ||
+      ::bind(native(fd), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    return ::WSAGetLastError();
+  return 0;
+}
+
 // WSASocketW with socket()'s own flags, and a handle that child processes
 // do not inherit, as SOCK_CLOEXEC does on POSIX.
 DatagramSocket::DatagramSocket() {

@@ -1,7 +1,5 @@
 // The main window on the headless window system, with the engine stand-in
 // running on this thread's message loop as it does in the host.
-#include <stdlib.h>
-
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -16,6 +14,7 @@
 #include "host/host_main.h"
 #include "platform/flutter_engine/messenger_client.h"
 #include "platform/flutter_engine/stand_in_loader.h"
+#include "tests/support/environment.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -66,14 +65,10 @@ bool pumpUntil(const std::function<bool()>& done, std::chrono::seconds limit = 2
 
 // The stand-in engine's monitor DPI; none restores the system's.
 void setMonitorDpi(const char* dpi) {
-#ifdef _WIN32
-  _putenv_s(HALVIX_FLUTTER_DPI_VARIABLE, dpi ? dpi : "");
-#else
   if (dpi)
-    setenv(HALVIX_FLUTTER_DPI_VARIABLE, dpi, 1);
+    halvix::test::setEnvironment(HALVIX_FLUTTER_DPI_VARIABLE, dpi);
   else
-    unsetenv(HALVIX_FLUTTER_DPI_VARIABLE);
-#endif
+    halvix::test::unsetEnvironment(HALVIX_FLUTTER_DPI_VARIABLE);
 }
 
 bool classRegistered() {

@@ -1,5 +1,4 @@
 // The lamp list, read by the demo application and by lampsim alike.
-#include <arpa/inet.h>
 
 #include <gtest/gtest.h>
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/lampsim/demo_lua.h"
+#include "tests/support/environment.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/udp_receiver.h"
 #include "tools/lampsim/lamp_frame.h"
@@ -62,11 +63,11 @@ struct Call {
 class DemoAppTest : public LuaFixture {
  protected:
   void TearDown() override {
-    unsetenv(kLampsVariable);
+    unsetEnvironment(kLampsVariable);
     LuaFixture::TearDown();
   }
   void start(const std::string& lampsFile) {
-    setenv(kLampsVariable, lampsFile.c_str(), 1);
+    setEnvironment(kLampsVariable, lampsFile);
     ASSERT_LUA(kUseDemo);
     ASSERT_LUA(kCaller);
     ASSERT_LUA("app.initLuaApp()");

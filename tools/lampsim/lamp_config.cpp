@@ -1,11 +1,11 @@
 #include "tools/lampsim/lamp_config.h"
 
-#include <arpa/inet.h>
-
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "socket_types.h"
 
 namespace halvix::lampsim {
 
@@ -40,7 +40,7 @@ std::optional<unsigned> number(std::string_view text, std::size_t maxDigits) {
   return value;
 }
 
-std::optional<in_addr_t> ipv4(std::string_view text) {
+std::optional<std::uint32_t> ipv4(std::string_view text) {
   std::uint32_t host = 0;
   for (int part = 0; part < 4; ++part) {
     std::size_t dot = part < 3 ? text.find('.') : text.size();
@@ -72,11 +72,10 @@ bool listed(const LampConfig& config, const std::string& id) {
 
 }  // namespace
 
-std::string addressText(in_addr_t address) {
-  char text[INET_ADDRSTRLEN] = {};
-  in_addr a{address};
-  ::inet_ntop(AF_INET, &a, text, sizeof text);
-  return text;
+std::string addressText(std::uint32_t address) {
+  const std::uint32_t host = ntohl(address);
+  return std::to_string(host >> 24) + "." + std::to_string((host >> 16) & 255) + "." +
+         std::to_string((host >> 8) & 255) + "." + std::to_string(host & 255);
 }
 
 ConfigLoad parseLampConfig(std::string_view text, const std::string& where) {

@@ -5,8 +5,6 @@
 // a comment. Identifiers are at most 255 bytes and unique, addresses dotted
 // IPv4, ports 1 to 65535; at most one broadcast lamp. One bad line refuses
 // the whole file.
-#include <netinet/in.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,7 +15,7 @@ namespace halvix::lampsim {
 
 struct LampAddress {
   std::string id;
-  in_addr_t address = 0;  // network order
+  std::uint32_t address = 0;  // network order
   std::uint16_t port = 0;
 };
 
@@ -35,6 +33,7 @@ struct ConfigLoad {
 ConfigLoad parseLampConfig(std::string_view text, const std::string& where);
 ConfigLoad loadLampConfig(const std::string& path);
 
-std::string addressText(in_addr_t address);
+// Dotted text of an address in network order.
+std::string addressText(std::uint32_t address);
 
 }  // namespace halvix::lampsim

@@ -1,16 +1,12 @@
 #include "tools/lampsim/lamp_listener.h"
 
-#include <fcntl.h>
-#include <sys/socket.h>
-
 #include <algorithm>
-#include <cerrno>
 
 namespace halvix::lampsim {
 
 namespace {
 
-Endpoint& endpointFor(std::vector<Endpoint>& endpoints, in_addr_t address, std::uint16_t port) {
+Endpoint& endpointFor(std::vector<Endpoint>& endpoints, std::uint32_t address, std::uint16_t port) {
   auto it = std::find_if(endpoints.begin(), endpoints.end(),
                          [&](const Endpoint& e) { return e.address == address && e.port == port; });
   if (it != endpoints.end()) return *it;
@@ -23,16 +19,12 @@ Endpoint& endpointFor(std::vector<Endpoint>& endpoints, in_addr_t address, std::
 std::string bindEndpoint(Endpoint& e, bool broadcast) {
   const std::string where = addressText(e.address) + ":" + std::to_string(e.port);
   if (!e.socket.isOpen()) return "cannot open a socket for " + where + ": " + platform::systemErrorText(e.socket.creationError());
-  int on = 1;
   sockaddr_in bound{};
   bound.sin_family = AF_INET;
   bound.sin_addr.s_addr = e.address;
   bound.sin_port = htons(e.port);
-  if (::fcntl(e.socket.fd(), F_SETFL, O_NONBLOCK) != 0 ||
-      ::setsockopt(e.socket.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-      (broadcast && e.socket.setBroadcast(1) != 0) ||
-      ::bind(e.socket.fd(), reinterpret_cast<const sockaddr*>(&bound), sizeof bound) != 0)
-    return "cannot listen on " + where + ": " + platform::systemErrorText(errno);
+  if (const int error = platform::socketListenDatagrams(e.socket.fd(), bound, broadcast); error != 0)
+    return "cannot listen on " + where + ": " + platform::systemErrorText(error);
   return {};
 }
 

@@ -2,8 +2,6 @@
 // The sockets of the simulated lamps: one per distinct address and port, so
 // lamps that share one are told apart by the identifier in the frame; the
 // broadcast lamp listens on INADDR_ANY at its port with SO_BROADCAST.
-#include <netinet/in.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,7 +13,7 @@ namespace halvix::lampsim {
 
 struct Endpoint {
   platform::DatagramSocket socket;
-  in_addr_t address = 0;
+  std::uint32_t address = 0;  // network order
   std::uint16_t port = 0;
   std::vector<std::string> lampIds;
 };

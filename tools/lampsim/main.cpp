@@ -1,12 +1,7 @@
 // lampsim: simulated lamps on UDP. Listens where the lamp list says, checks
 // every frame, shows the lamps' colours live and sums up at the end.
-#include <poll.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -14,9 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/socket_io.h"
+#include "platform/sockets_startup.h"
 #include "tools/lampsim/lamp_board.h"
 #include "tools/lampsim/lamp_listener.h"
 #include "tools/lampsim/lamp_report.h"
+#include "tools/lampsim/run_loop_system.h"
 
 namespace {
 
@@ -34,9 +32,6 @@ constexpr const char* kUsage =
 constexpr auto kRedraw = std::chrono::milliseconds(50);
 // Datagrams taken from one socket before the others get their turn.
 constexpr int kBurst = 256;
-
-volatile std::sig_atomic_t stopRequested = 0;
-extern "C" void requestStop(int) { stopRequested = 1; }
 
 struct Options {
   std::string config;
@@ -81,29 +76,11 @@ int parse(int argc, char** argv, Options& options) {
   return -1;
 }
 
-// SIGINT and SIGTERM stay blocked except inside ppoll, so a signal can never
-// fall between the check of the flag and the wait.
-sigset_t blockStopSignals() {
-  struct sigaction action {};
-  action.sa_handler = requestStop;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
-  sigset_t stopSignals, previous;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  ::sigprocmask(SIG_BLOCK, &stopSignals, &previous);
-  sigdelset(&previous, SIGINT);
-  sigdelset(&previous, SIGTERM);
-  return previous;
-}
-
 class Simulator {
  public:
   Simulator(const Options& options, const LampConfig& config) : options_(options), board_(config) {
     if (!options.stamps.empty()) stamps_ = std::make_unique<StampFollower>(options.stamps);
-    terminal_ = !options.json && ::isatty(STDOUT_FILENO);
+    terminal_ = !options.json && outputIsLiveTerminal();
   }
 
   std::string open(const LampConfig& config) {
@@ -119,22 +96,19 @@ class Simulator {
     return {};
   }
 
-  void run(const sigset_t& waitMask) {
-    std::vector<pollfd> fds;
-    for (const auto& e : endpoints_) fds.push_back({e.socket.fd(), POLLIN, 0});
+  void run() {
+    std::vector<int> sockets;
+    for (const auto& e : endpoints_) sockets.push_back(e.socket.fd());
     const auto start = Clock::now();
-    while (!stopRequested) {
+    while (!stopRequested()) {
       auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(kRedraw);
       if (options_.seconds) {
         auto left = start + std::chrono::duration<double>(*options_.seconds) - Clock::now();
         if (left <= left.zero()) break;
         wait = std::min(wait, std::chrono::duration_cast<std::chrono::nanoseconds>(left));
       }
-      timespec timeout{static_cast<time_t>(wait.count() / 1000000000), static_cast<long>(wait.count() % 1000000000)};
-      if (::ppoll(fds.data(), fds.size(), &timeout, &waitMask) > 0) {
-        for (std::size_t i = 0; i < fds.size(); ++i)
-          if (fds[i].revents) drain(endpoints_[i]);  // a pending error is taken by the read
-      }
+      // A pending error is taken by the read.
+      for (std::size_t i : waitReadable(sockets, wait)) drain(endpoints_[i]);
       show(false);
     }
     show(true);
@@ -203,12 +177,16 @@ int main(int argc, char** argv) {
     std::cerr << "lampsim: " << load.error << "\n";
     return 1;
   }
-  const sigset_t waitMask = blockStopSignals();
+  if (const int error = halvix::platform::socketsStartup(); error != 0) {
+    std::cerr << "lampsim: sockets cannot be used: " << halvix::platform::systemErrorText(error) << "\n";
+    return 1;
+  }
+  takeStopRequests();
   Simulator simulator(options, *load.config);
   if (std::string why = simulator.open(*load.config); !why.empty()) {
     std::cerr << "lampsim: " << why << "\n";
     return 1;
   }
-  simulator.run(waitMask);
+  simulator.run();
   return 0;
 }

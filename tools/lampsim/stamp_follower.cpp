@@ -1,39 +1,10 @@
 #include "tools/lampsim/stamp_follower.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <charconv>
 
 namespace halvix::lampsim {
 
 StampFollower::~StampFollower() { closeFile(); }
-
-void StampFollower::closeFile() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  offset_ = 0;
-  partial_.clear();
-}
-
-void StampFollower::poll() {
-  struct stat named {};
-  if (::stat(path_.c_str(), &named) != 0) return;
-  if (fd_ >= 0 && (named.st_ino != inode_ || named.st_size < offset_)) closeFile();
-  if (fd_ < 0) {
-    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return;
-    inode_ = named.st_ino;
-  }
-  char chunk[8192];
-  for (;;) {
-    ssize_t n = ::pread(fd_, chunk, sizeof chunk, offset_);
-    if (n <= 0) break;
-    offset_ += n;
-    feed(std::string_view(chunk, static_cast<std::size_t>(n)));
-  }
-}
 
 void StampFollower::feed(std::string_view text) {
   for (;;) {

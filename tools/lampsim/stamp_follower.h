@@ -2,8 +2,7 @@
 // Follows the Chroma stand-in's stamps file, where every emitted colour is
 // appended as a line "<CLOCK_MONOTONIC ns> <rrggbb>", and answers when a
 // colour was last emitted before a given moment: the event a frame carries.
-#include <sys/types.h>
-
+// Reading the file is stamp_file.cpp (stamp_file_win32.cpp on Windows).
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -42,10 +41,13 @@ class StampFollower {
   void closeFile();
   void takeLine(std::string_view line);
 
+  // The file followed: its open descriptor, -1 when there is none (on
+  // Windows, which opens it for each look only, 0 while one is followed),
+  // and what tells a replacement apart (inode, file index).
   std::string path_;
-  int fd_ = -1;
-  ino_t inode_ = 0;
-  off_t offset_ = 0;
+  std::intptr_t file_ = -1;
+  std::uint64_t identity_ = 0;
+  std::int64_t offset_ = 0;
   std::string partial_;
   std::deque<Stamp> stamps_;
   std::uint64_t badLines_ = 0;
