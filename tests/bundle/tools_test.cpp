@@ -28,13 +28,10 @@ std::string slurp(const std::filesystem::path& path) {
 class ToolsTest : public testing::Test {
  protected:
   // lsdpack writes bytes as they are; corvel-lua's log is text, with the
-  // system's line ends, read back here as "\n".
+  // system's line ends.
   Outcome run(const std::string& tool, const Args& args) {
     ProcessOutcome ended = runToEnd(std::string(HALVIX_BIN_DIR) + "/" + tool, args, logs_.path());
-    if (tool == "corvel-lua") {
-      for (std::size_t at = 0; (at = ended.out.find("\r\n", at)) != std::string::npos;) ended.out.erase(at, 1);
-    }
-    return {ended.exitCode, ended.out, ended.err};
+    return {ended.exitCode, tool == "corvel-lua" ? textLines(ended.out) : ended.out, ended.err};
   }
   std::string path(const std::string& relative) const { return (dir_.path() / relative).string(); }
 

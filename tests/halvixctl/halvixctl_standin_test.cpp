@@ -56,7 +56,7 @@ TEST(HalvixctlAgainstTheStandIn, ExitCodesAndOutputFollowTheAnswer) {
     std::vector<std::string> args{"--socket", host.socketPath()};
     args.insert(args.end(), c.args.begin(), c.args.end());
     ProcessOutcome run = halvix::test::runToEnd(kHalvixctl, args, logs.path());
-    std::erase(run.out, '\r');  // Windows' text-mode line ends
+    run.out = halvix::test::textLines(run.out);
     EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
     EXPECT_EQ(run.out, c.out);
     EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;

@@ -26,12 +26,6 @@ const fs::path kBin = HALVIX_BIN_DIR;
 
 fs::path program(const std::string& name) { return kBin / (name + HALVIX_EXE_SUFFIX); }
 
-// Text-mode output ends lines with CR LF on Windows.
-std::string lines(std::string text) {
-  std::erase(text, '\r');
-  return text;
-}
-
 // Records every call the bridge or the Dart side makes, as its packed bytes
 // (which hold the method and lamp names), and answers [true]. It needs no
 // MessagePack library: in hot-development mode only the search path has one,
@@ -61,7 +55,7 @@ TEST(HostProcess, ServesTheDartSideAndEndsCleanlyWhenClosedWithAnActivationRunni
 
   auto ctl = [&](std::vector<std::string> args) {
     args.insert(args.begin(), {"--socket", socket});
-    return lines(halvix::test::runToEnd(program("halvixctl").string(), args, scratch.path()).out);
+    return halvix::test::textLines(halvix::test::runToEnd(program("halvixctl").string(), args, scratch.path()).out);
   };
   const char* sdk = "com.brisktide.corvel.methodchannel";
   EXPECT_EQ(ctl({sdk, "initSDK", R"({"sdkEnv":{"VAR_IS_HOTDEV":true},"logLevel":60})"}), "[true,\"\"]\n");

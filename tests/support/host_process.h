@@ -63,4 +63,11 @@ ProcessOutcome runToEnd(const std::string& program, const std::vector<std::strin
 
 std::string readWholeFile(const std::filesystem::path& path);
 
+// A program's text output with Windows' text-mode line ends (CR LF) read
+// back as "\n"; other systems' output is unchanged.
+inline std::string textLines(std::string text) {
+  std::erase(text, '\r');
+  return text;
+}
+
 }  // namespace halvix::test
