@@ -17,10 +17,16 @@ std::optional<std::string> environmentValue(const char* name) {
   return value ? std::optional<std::string>(value) : std::nullopt;
 }
 
-std::filesystem::path candidate(const std::string& root, const char* folder, const std::filesystem::path& fileName) {
+// Plain text, never normalised: the system's module path is already in its
+// one canonical form, and a folder value that differs from it only until
+// normalised does not name the trusted folder.
+std::filesystem::path::string_type candidate(const std::string& root, const char* folder,
+                                             const std::filesystem::path& fileName) {
   std::string text = root + folder;
+#ifndef _WIN32
   std::replace(text.begin(), text.end(), '\\', '/');
-  return (std::filesystem::path(text) / fileName).lexically_normal();
+#endif
+  return std::filesystem::path(text).native() + fileName.native();
 }
 
 template <typename Char>
@@ -30,10 +36,9 @@ Char asciiLower(Char c) {
 
 // Compared in the system's own path characters (UTF-16 on Windows), letter
 // case of A to Z ignored.
-bool samePathIgnoringCase(const std::filesystem::path& a, const std::filesystem::path& b) {
-  const auto& x = a.native();
-  const auto& y = b.native();
-  return std::equal(x.begin(), x.end(), y.begin(), y.end(),
+bool samePathIgnoringCase(const std::filesystem::path& path, const std::filesystem::path::string_type& text) {
+  const auto& x = path.native();
+  return std::equal(x.begin(), x.end(), text.begin(), text.end(),
                     [](auto c, auto d) { return asciiLower(c) == asciiLower(d); });
 }
 
@@ -42,7 +47,8 @@ bool samePathIgnoringCase(const std::filesystem::path& a, const std::filesystem:
 const ChromaGuid kHalvixApplicationId = {0x5b0c3f21, 0x8d4e, 0x4a71, {0x9e, 0x26, 0x41, 0xc7, 0x0b, 0x5d, 0xe3, 0x88}};
 
 ChromaLoaderEnvironment ChromaLoaderEnvironment::forProcess() {
-  return {platform::LibrarySearch::forProcess(), environmentValue("SystemRoot"), environmentValue("ProgramFiles"), {}};
+  return {platform::LibrarySearch::forProcess(), environmentValue("SystemRoot"), environmentValue("ProgramFiles"), {},
+          {}};
 }
 
 bool isTrustedLocation(const std::filesystem::path& modulePath, const ChromaLoaderEnvironment& environment) {
@@ -65,16 +71,18 @@ bool ChromaConnectApi::VerifyModule(const std::filesystem::path& path, std::stri
 
 int ChromaConnectApi::Load(const ChromaGuid& application) {
   if (module_.isOpen()) return kErrorAlreadyInitialized;
-  // The file the ordinary search would load, checked before any of its code
-  // can run (loading runs its initialisers).
-  const std::filesystem::path path = platform::findLibrary(kChromaConnectLibraryName, environment_.search);
+  // Loading by the bare name hands back a module of that name already
+  // loaded, before any search: that module's file is the one to check.
+  std::filesystem::path path = platform::loadedLibraryPath(kChromaConnectLibraryName);
+  if (path.empty()) path = platform::findLibrary(kChromaConnectLibraryName, environment_.search);
   if (path.empty()) return kErrorFileNotFound;
+  // Checked before any of its code can run (loading runs its initialisers).
   const std::optional<platform::LibraryFile> file = platform::LibraryFile::read(path, kMaxLibraryBytes);
   if (!file) return kErrorFileNotFound;
   if (!VerifyModule(path, file->bytes())) return kErrorInvalidDll;
+  if (environment_.beforeLoad) environment_.beforeLoad(path);
 
-  // Loaded from the descriptor it was read through: the path may name
-  // another file by now.
+  // The bytes that were checked, whatever the path names by now.
   platform::DynamicLibrary library = platform::DynamicLibrary::openFile(*file);
   if (!library) return kErrorFileNotFound;
   module_ = std::move(library);

@@ -1,10 +1,12 @@
 #pragma once
-// Loads the Chroma Connect API library, but only a genuine one: the file the
-// ordinary search picks must lie in one of two trusted folders and carry the
-// vendor's signature. The file is checked before anything of it runs, then
-// loaded by its full path, and the object the system loaded must be the
-// file that was checked. Results are Windows system error values.
+// Loads the Chroma Connect API library, but only a genuine one: the file
+// that loading it by name would give (a module of that name already loaded
+// on Windows, else the ordinary search's first find) must lie in one of two
+// trusted folders and carry the vendor's signature. The file is read and
+// checked before anything of it runs, and what loads is the bytes that were
+// checked. Results are Windows system error values.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -31,13 +33,19 @@ struct ChromaLoaderEnvironment {
   std::optional<std::string> systemRoot;
   std::optional<std::string> programFiles;
   TrustStore trust;
+  // Run with the library's path once its file was read and accepted, just
+  // before it is loaded: the moment a rewritten file would slip in.
+  std::function<void(const std::filesystem::path&)> beforeLoad;
 
   static ChromaLoaderEnvironment forProcess();
 };
 
-// The two places a genuine library may be loaded from, for the file name
-// `fileName`: "<SystemRoot>/System32/" and
-// "<ProgramFiles>/Razer/ChromaBroadcast/bin/", "\" read as "/".
+// Whether `modulePath` is, as text and ignoring letter case,
+// "<SystemRoot>\System32\<file>" or
+// "<ProgramFiles>\Razer\ChromaBroadcast\bin\<file>", <file> being its own
+// file name ("\" read as "/" here). The variables' values are taken as they
+// are: one with "..", "." or a doubled or trailing separator names no
+// trusted folder.
 bool isTrustedLocation(const std::filesystem::path& modulePath, const ChromaLoaderEnvironment& environment);
 
 class ChromaConnectApi {

@@ -75,15 +75,39 @@ X509* signerCertificate(CMS_SignerInfo* signer, STACK_OF(X509) * certificates) {
   return nullptr;
 }
 
-std::string nameEntry(X509_NAME* name, int nid) {
-  const int index = X509_NAME_get_index_by_NID(name, nid, -1);
-  if (index < 0) return {};
+std::string utf8Text(const ASN1_STRING* value) {
   unsigned char* utf8 = nullptr;
-  const int length = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, index)));
+  const int length = value ? ASN1_STRING_to_UTF8(&utf8, value) : -1;
   if (length < 0) return {};
   std::string text(reinterpret_cast<char*>(utf8), static_cast<std::size_t>(length));
   OPENSSL_free(utf8);
   return text;
+}
+
+struct GeneralNamesDeleter {
+  void operator()(GENERAL_NAMES* names) const { GENERAL_NAMES_free(names); }
+};
+using GeneralNames = std::unique_ptr<GENERAL_NAMES, GeneralNamesDeleter>;
+
+// The name Windows gives a certificate (CertGetNameString's simple display
+// name), so that both systems accept the same signers: the first of these
+// attributes that the subject has, as it is, even empty; else the first
+// e-mail name among the subject's alternative names; else the subject's
+// first attribute.
+std::string simpleDisplayName(X509* certificate) {
+  X509_NAME* subject = X509_get_subject_name(certificate);
+  for (int nid : {NID_commonName, NID_organizationalUnitName, NID_organizationName, NID_pkcs9_emailAddress}) {
+    const int index = X509_NAME_get_index_by_NID(subject, nid, -1);
+    if (index >= 0) return utf8Text(X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, index)));
+  }
+  const GeneralNames alternatives(
+      static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr)));
+  for (int i = 0; alternatives && i < sk_GENERAL_NAME_num(alternatives.get()); ++i) {
+    const GENERAL_NAME* name = sk_GENERAL_NAME_value(alternatives.get(), i);
+    if (name->type == GEN_EMAIL) return utf8Text(name->d.rfc822Name);
+  }
+  if (X509_NAME_entry_count(subject) > 0) return utf8Text(X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, 0)));
+  return {};
 }
 
 bool mayCodeSign(X509* certificate) {
@@ -158,13 +182,7 @@ std::string signerDisplayName(std::string_view file) {
   if (!cms) return {};
   Certificates certificates(CMS_get1_certs(cms.get()));
   X509* certificate = signerCertificate(firstSigner(cms.get()), certificates.get());
-  if (!certificate) return {};
-  X509_NAME* subject = X509_get_subject_name(certificate);
-  for (int nid : {NID_commonName, NID_organizationName, NID_organizationalUnitName}) {
-    std::string name = nameEntry(subject, nid);
-    if (!name.empty()) return name;
-  }
-  return {};
+  return certificate ? simpleDisplayName(certificate) : std::string();
 }
 
 bool IsSignedByVendor(std::string_view file) {

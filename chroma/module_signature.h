@@ -52,9 +52,12 @@ enum class TrustVerdict {
 TrustVerdict verifyAppendedSignature(std::string_view file, const TrustStore& trust);
 
 // The simple display name of the first signer's certificate (found by the
-// signer's issuer and serial number among the signature's certificates):
-// its subject's common name, else organisation, else organisational unit.
-// Empty when there is no signature, signer or certificate.
+// signer's issuer and serial number among the signature's certificates), as
+// Windows gives it: the first of common name, organisational unit,
+// organisation and e-mail address present in the subject, even when empty;
+// else the first e-mail name among its alternative names; else the
+// subject's first attribute. Empty when there is no signature, signer or
+// certificate.
 std::string signerDisplayName(std::string_view file);
 
 // True exactly when the first signer's display name is "Razer USA Ltd.",

@@ -8,12 +8,15 @@
 namespace halvix::platform {
 
 DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), error_(std::move(other.error_)) {}
+    : handle_(std::exchange(other.handle_, nullptr)),
+      file_(std::exchange(other.file_, -1)),
+      error_(std::move(other.error_)) {}
 
 DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
   if (this != &other) {
     close();
     handle_ = std::exchange(other.handle_, nullptr);
+    file_ = std::exchange(other.file_, -1);
     error_ = std::move(other.error_);
   }
   return *this;
@@ -35,6 +38,7 @@ LibraryFile& LibraryFile::operator=(LibraryFile&& other) noexcept {
   if (this != &other) {
     closeLibraryFile(file_);
     file_ = std::exchange(other.file_, -1);
+    path_ = std::move(other.path_);
     bytes_ = std::move(other.bytes_);
   }
   return *this;

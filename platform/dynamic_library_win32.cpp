@@ -129,6 +129,7 @@ std::filesystem::path DynamicLibrary::path() const {
 
 void DynamicLibrary::close() {
   if (handle_) ::FreeLibrary(static_cast<HMODULE>(std::exchange(handle_, nullptr)));
+  closeLibraryFile(std::exchange(file_, -1));
 }
 
 LibrarySearch LibrarySearch::ordinary(const std::filesystem::path& executableFolder, const char* libraryPath) {
@@ -137,8 +138,13 @@ LibrarySearch LibrarySearch::ordinary(const std::filesystem::path& executableFol
   wchar_t folder[MAX_PATH + 1];
   if (const UINT n = ::GetSystemDirectoryW(folder, MAX_PATH + 1); n > 0 && n <= MAX_PATH)
     search.folders.emplace_back(std::wstring(folder, n));
-  if (const UINT n = ::GetWindowsDirectoryW(folder, MAX_PATH + 1); n > 0 && n <= MAX_PATH)
-    search.folders.emplace_back(std::wstring(folder, n));
+  if (const UINT n = ::GetWindowsDirectoryW(folder, MAX_PATH + 1); n > 0 && n <= MAX_PATH) {
+    // The 16-bit system folder, which no function names, before the
+    // Windows folder itself.
+    const std::filesystem::path windows(std::wstring(folder, n));
+    search.folders.push_back(windows / L"System");
+    search.folders.push_back(windows);
+  }
   search.folders.emplace_back(L".");
   const std::wstring entries = libraryPath ? widen(libraryPath) : std::wstring();
   for (std::size_t begin = 0; begin < entries.size();) {
@@ -169,7 +175,7 @@ std::optional<LibraryFile> LibraryFile::read(const std::filesystem::path& path, 
   const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
-  LibraryFile file(reinterpret_cast<std::intptr_t>(handle), std::string());
+  LibraryFile file(reinterpret_cast<std::intptr_t>(handle), path, std::string());
   LARGE_INTEGER size{};
   if (::GetFileType(handle) != FILE_TYPE_DISK || !::GetFileSizeEx(handle, &size) || size.QuadPart < 0 ||
       static_cast<std::uint64_t>(size.QuadPart) > maxBytes)
@@ -183,6 +189,14 @@ std::optional<LibraryFile> LibraryFile::read(const std::filesystem::path& path, 
     done += n;
   }
   return file;
+}
+
+std::filesystem::path loadedLibraryPath(const std::string& name) {
+  if (!isBareLibraryName(name)) return {};
+  // Matched by base name, whichever folder the module came from; the
+  // reference count is left alone.
+  const HMODULE module = ::GetModuleHandleW(widen(name).c_str());
+  return module ? std::filesystem::path(moduleFileName(module)) : std::filesystem::path();
 }
 
 std::filesystem::path executablePath() { return moduleFileName(nullptr); }

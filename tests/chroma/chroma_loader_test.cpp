@@ -1,16 +1,20 @@
 // The Chroma Connect loader over prepared folders: the ordinary search picks
 // a file, which is accepted only from a trusted folder with the vendor's
-// valid signature, and is never run before it has been checked.
+// valid signature, and what runs is only ever the bytes that were checked.
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "chroma/chroma_bridge.h"
 #include "chroma/chroma_connect_api.h"
+#include "chroma/module_signature.h"
 #include "tests/chroma/signing_kit.h"
 #include "tests/support/temp_dir.h"
 
@@ -34,20 +38,36 @@ enum class Damage { None, Tampered, Truncated };
 
 const char* const kMarked = "chroma_standin_marked";
 
-// Whether any stand-in's initialiser ran below `root`.
+const SigningKit& signingKit() {
+  static const SigningKit kit;
+  return kit;
+}
+
+// Whether a marked stand-in's initialiser ran from a file below `root`: it
+// leaves its mark beside the file it was loaded from.
 bool initialiserRan(const fs::path& root) {
   for (const auto& entry : fs::recursive_directory_iterator(root))
     if (entry.path().filename() == "constructor-ran") return true;
   return false;
 }
 
+std::string fileBytes(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Finds the library in the Chroma folder under `programs`, trusting the kit's root.
+ChromaLoaderEnvironment chromaFolderEnvironment(const fs::path& programs) {
+  ChromaLoaderEnvironment environment;
+  environment.search.folders = {programs / "Razer/ChromaBroadcast/bin"};
+  environment.programFiles = programs.string();
+  environment.trust.certificateFile = signingKit().trustedRoots();
+  return environment;
+}
+
 void damage(const fs::path& library, Damage how) {
   if (how == Damage::None) return;
-  std::string bytes;
-  {
-    std::ifstream in(library, std::ios::binary);
-    bytes.assign(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string bytes = fileBytes(library);
   if (how == Damage::Tampered)
     bytes[bytes.size() / 3] ^= 0x20;
   else
@@ -56,7 +76,7 @@ void damage(const fs::path& library, Damage how) {
 }
 
 TEST(ChromaConnectLoader, AcceptsOnlyTheVendorsSignedLibraryFromATrustedFolder) {
-  static const SigningKit kit;
+  const SigningKit& kit = signingKit();
   ASSERT_EQ(kit.problem(), "");
   struct Case {
     const char* name;
@@ -66,7 +86,7 @@ TEST(ChromaConnectLoader, AcceptsOnlyTheVendorsSignedLibraryFromATrustedFolder) 
     Damage damage;
     int code;
     const char* status;
-    bool ran;
+    bool loaded;
     bool loadTwice = false;
     bool trustFromEnvironment = false;
   };
@@ -136,10 +156,122 @@ TEST(ChromaConnectLoader, AcceptsOnlyTheVendorsSignedLibraryFromATrustedFolder) 
       }
       EXPECT_EQ(code, c.code);
       EXPECT_EQ(bridge.chromaStatus(), c.status);
-      EXPECT_EQ(api.loaded(), c.ran) << "a checked library stays loaded, a refused one never was";
+      EXPECT_EQ(api.loaded(), c.loaded) << "a checked library stays loaded, a refused one never was";
     }
     ::unsetenv("SSL_CERT_FILE");
-    EXPECT_EQ(initialiserRan(root.path()), c.ran);
+    EXPECT_FALSE(initialiserRan(root.path())) << "nothing runs from the file itself, which may change after its check";
+  }
+}
+
+TEST(ChromaConnectLoader, RunsTheBytesItCheckedWhateverTheFileBecomesBeforeTheLoad) {
+  ASSERT_EQ(signingKit().problem(), "");
+  enum class Change { RewrittenInPlace, ReplacedByAnotherFile, Removed };
+  const struct {
+    const char* name;
+    Change change;
+  } cases[] = {
+      {"rewritten in place", Change::RewrittenInPlace},
+      {"replaced by another file", Change::ReplacedByAnotherFile},
+      {"removed", Change::Removed},
+  };
+  // Its Init answers 5: had it run, Load would report 1627.
+  const std::string substitute = fileBytes(standInVariant("chroma_standin_init_fails"));
+  ASSERT_FALSE(substitute.empty());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir root;
+    const fs::path programs = root.path() / "programs";
+    const fs::path library =
+        signingKit().install(standInVariant(kMarked), programs / "Razer/ChromaBroadcast/bin", Signer::Vendor);
+    ASSERT_FALSE(library.empty());
+
+    ChromaLoaderEnvironment environment = chromaFolderEnvironment(programs);
+    bool changed = false;
+    environment.beforeLoad = [&](const fs::path& path) {
+      ASSERT_TRUE(fs::equivalent(path, library));
+      struct stat before {}, after {};
+      ::stat(path.c_str(), &before);
+      switch (c.change) {
+        case Change::RewrittenInPlace:
+          std::ofstream(path, std::ios::binary | std::ios::trunc) << substitute;
+          ::stat(path.c_str(), &after);
+          ASSERT_EQ(after.st_ino, before.st_ino) << "the same file, not a new one";
+          break;
+        case Change::ReplacedByAnotherFile:
+          std::ofstream(root.path() / "substitute", std::ios::binary) << substitute;
+          fs::rename(root.path() / "substitute", path);
+          break;
+        case Change::Removed:
+          fs::remove(path);
+          break;
+      }
+      changed = true;
+    };
+    ChromaConnectApi api(environment);
+    EXPECT_EQ(api.Load(chroma::kHalvixApplicationId), 0);
+    EXPECT_TRUE(changed);
+    EXPECT_TRUE(api.loaded());
+  }
+}
+
+TEST(ChromaConnectLoader, SignerIsTheCertificatesSimpleDisplayName) {
+  ASSERT_EQ(signingKit().problem(), "");
+  const struct {
+    const char* name;
+    Subject subject;
+    const char* displayName;
+    int code;
+  } cases[] = {
+      {"organisational unit before organisation", {{{"OU", "Razer USA Ltd."}, {"O", "Other"}}}, "Razer USA Ltd.", 0},
+      {"organisation after organisational unit",
+       {{{"OU", "Other Vendor Ltd."}, {"O", "Razer USA Ltd."}}},
+       "Other Vendor Ltd.",
+       1154},
+      {"an empty common name is the name", {{{"CN", ""}, {"O", "Razer USA Ltd."}}}, "", 1154},
+      {"common name first, in any letter case", {{{"O", "Other"}, {"CN", "razer usa ltd."}}}, "razer usa ltd.", 0},
+      {"e-mail address last", {{{"L", "Elsewhere"}, {"emailAddress", "Razer USA Ltd."}}}, "Razer USA Ltd.", 0},
+      {"else the alternative e-mail name", {{{"L", "Elsewhere"}}, "Razer USA Ltd."}, "Razer USA Ltd.", 0},
+      {"else the first attribute", {{{"L", "Razer USA Ltd."}, {"ST", "Elsewhere"}}}, "Razer USA Ltd.", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir root;
+    const fs::path programs = root.path() / "programs";
+    const fs::path library =
+        signingKit().install(standInVariant(kMarked), programs / "Razer/ChromaBroadcast/bin", c.subject);
+    ASSERT_FALSE(library.empty());
+    EXPECT_EQ(chroma::signerDisplayName(fileBytes(library)), c.displayName);
+    ChromaConnectApi api(chromaFolderEnvironment(programs));
+    EXPECT_EQ(api.Load(chroma::kHalvixApplicationId), c.code);
+  }
+}
+
+TEST(ChromaConnectLoader, TrustedFoldersAreTheVariablesTextAsGiven) {
+  const std::string file = "/RzChromaConnectAPI64.dll";
+  const struct {
+    const char* name;
+    std::optional<std::string> systemRoot, programFiles;
+    std::string module;
+    bool trusted;
+  } cases[] = {
+      {"system folder", "/w", std::nullopt, "/w/System32" + file, true},
+      {"Chroma folder", std::nullopt, "/p", "/p/Razer/ChromaBroadcast/bin" + file, true},
+      {"other letter case", "/W", "/p", "/w/SYSTEM32/rzchromaconnectapi64.dll", true},
+      {"\\ read as /", std::nullopt, "\\p", "/p/Razer/ChromaBroadcast/bin" + file, true},
+      {"another folder", "/w", "/p", "/w" + file, false},
+      {"variables unset", std::nullopt, std::nullopt, "/w/System32" + file, false},
+      {"trailing separator", "/w/", std::nullopt, "/w/System32" + file, false},
+      {"trailing \\", std::nullopt, "/p\\", "/p/Razer/ChromaBroadcast/bin" + file, false},
+      {"doubled separator", "/a//w", std::nullopt, "/a/w/System32" + file, false},
+      {"..", std::nullopt, "/a/x/../p", "/a/p/Razer/ChromaBroadcast/bin" + file, false},
+      {".", "/a/./w", std::nullopt, "/a/w/System32" + file, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ChromaLoaderEnvironment environment;
+    environment.systemRoot = c.systemRoot;
+    environment.programFiles = c.programFiles;
+    EXPECT_EQ(chroma::isTrustedLocation(c.module, environment), c.trusted);
   }
 }
 

@@ -24,6 +24,9 @@ const fs::path kLibs = HALVIX_CHROMA_TEST_LIBS;
 const fs::path kUnsigned = kLibs / "chroma_standin_marked.dll";
 const fs::path kVendorSigned = kLibs / "signed" / "vendor.dll";
 const fs::path kOtherSigned = kLibs / "signed" / "other.dll";
+// OU "Razer USA Ltd.", O "Other"; and OU "Other Vendor Ltd.", O "Razer USA Ltd.".
+const fs::path kUnitSigned = kLibs / "signed" / "unit.dll";
+const fs::path kOrganisationSigned = kLibs / "signed" / "organisation.dll";
 
 constexpr long kNoSignature = static_cast<long>(0x800B0100);  // TRUST_E_NOSIGNATURE
 
@@ -41,7 +44,9 @@ bool initialiserRan(const fs::path& root) {
 }
 
 TEST(ChromaConnectLoaderWindows, RefusesWhatTheSystemDoesNotTrustBeforeItRuns) {
-  enum class Place { ExecutableFolder, ChromaFolder, Nowhere };
+  // AlreadyLoaded: a module of the name is loaded from another folder, and
+  // the search finds nothing; that module is what loading the name gives.
+  enum class Place { ExecutableFolder, ChromaFolder, AlreadyLoaded, Nowhere };
   const struct {
     const char* name;
     fs::path library;
@@ -56,6 +61,7 @@ TEST(ChromaConnectLoaderWindows, RefusesWhatTheSystemDoesNotTrustBeforeItRuns) {
       {"unsigned, in the Chroma folder", kUnsigned, Place::ChromaFolder, 1154, chroma::kInvalidChromaDll},
       {"vendor's name under an untrusted root, in the Chroma folder", kVendorSigned, Place::ChromaFolder, 1154,
        chroma::kInvalidChromaDll},
+      {"a module of the name already loaded", kUnsigned, Place::AlreadyLoaded, 1154, chroma::kInvalidChromaDll},
       {"not found", kUnsigned, Place::Nowhere, 2, chroma::kChromaConnectFailed},
   };
   for (const auto& c : cases) {
@@ -66,7 +72,14 @@ TEST(ChromaConnectLoaderWindows, RefusesWhatTheSystemDoesNotTrustBeforeItRuns) {
     fs::create_directories(exe);
     fs::path folder = exe;
     if (c.place == Place::ChromaFolder) folder = chromaFolder;
-    if (c.place != Place::Nowhere) install(c.library, folder);
+    if (c.place == Place::ExecutableFolder || c.place == Place::ChromaFolder) install(c.library, folder);
+    // Outside `root`: this one runs, loaded by the test itself.
+    TempDir elsewhere;
+    platform::DynamicLibrary loadedBefore;
+    if (c.place == Place::AlreadyLoaded) {
+      loadedBefore = platform::DynamicLibrary::openPath(install(c.library, elsewhere.path()));
+      ASSERT_TRUE(loadedBefore) << loadedBefore.error();
+    }
 
     ChromaLoaderEnvironment environment;
     environment.search.folders = {exe, chromaFolder};
@@ -94,6 +107,8 @@ TEST(ChromaConnectLoaderWindows, FirstSignersDisplayName) {
       {"unsigned", kUnsigned, "", false},
       {"the vendor's name", kVendorSigned, "Razer USA Ltd.", true},
       {"another name", kOtherSigned, "Halvix Test Lighting Ltd.", false},
+      {"organisational unit before organisation", kUnitSigned, "Razer USA Ltd.", true},
+      {"organisation after organisational unit", kOrganisationSigned, "Other Vendor Ltd.", false},
       {"no such file", kLibs / "absent.dll", "", false},
   };
   for (const auto& c : cases) {

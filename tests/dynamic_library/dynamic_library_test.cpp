@@ -1,4 +1,11 @@
+#ifndef _WIN32
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include <gmock/gmock.h>
@@ -11,10 +18,39 @@
 namespace {
 
 using halvix::platform::DynamicLibrary;
+using halvix::platform::LibraryFile;
 using testing::HasSubstr;
 
 const std::filesystem::path kStandIn = halvix::platform::executablePath().parent_path() / "support.dat";
+const std::filesystem::path kChromaStandIn = HALVIX_CHROMA_STANDIN;
 const halvix::test::SystemLibrary& kSystem = halvix::test::systemLibrary();
+constexpr std::size_t kLimit = std::size_t{64} << 20;
+
+DynamicLibrary openRead(const std::filesystem::path& path) {
+  const std::optional<LibraryFile> file = LibraryFile::read(path, kLimit);
+  return file ? DynamicLibrary::openFile(*file) : DynamicLibrary::failed("unreadable: " + path.string());
+}
+
+#ifndef _WIN32
+// The number the next descriptor opened gets.
+int nextDescriptor() {
+  const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) ::close(fd);
+  return fd;
+}
+
+// Loads the Chroma stand-in through the /proc name of descriptor `number`,
+// to stay after closing, and closes the descriptor: its number is free
+// again while a loaded object is named by it.
+bool leaveStaleName(int number) {
+  const int fd = ::open(kChromaStandIn.c_str(), O_RDONLY | O_CLOEXEC);
+  void* stale = fd == number ? ::dlopen(("/proc/self/fd/" + std::to_string(number)).c_str(), RTLD_NOW | RTLD_NODELETE)
+                             : nullptr;
+  if (stale) ::dlclose(stale);
+  if (fd >= 0) ::close(fd);
+  return stale != nullptr;
+}
+#endif
 
 TEST(DynamicLibrary, OpensByPathAndByNameBesideTheExecutableFirst) {
   DynamicLibrary libraries[] = {DynamicLibrary::openPath(kStandIn), DynamicLibrary::open("support.dat"),
@@ -71,6 +107,50 @@ TEST(DynamicLibrary, MissingSymbolIsNamedAndTheLibraryStaysUsable) {
   moved.close();
   EXPECT_FALSE(moved);
   EXPECT_EQ(moved.path(), std::filesystem::path());
+}
+
+}  // namespace
+
+namespace {
+
+// Loading a file's bytes gives that file's library, never one loaded before
+// under the same descriptor number: the Chroma stand-in first, then the
+// engine stand-in, which alone has FlutterDesktopEngineCreate.
+TEST(DynamicLibrary, EachFileLoadedIsTheLibraryThatWasRead) {
+  enum class Before { OtherStillLoaded, OtherClosed, StaleNameOfTheNextNumber };
+  const struct {
+    const char* name;
+    Before before;
+  } cases[] = {
+      {"another loaded before, still loaded", Before::OtherStillLoaded},
+      {"another loaded before, closed", Before::OtherClosed},
+#ifndef _WIN32
+      {"the next number names a library that stayed", Before::StaleNameOfTheNextNumber},
+#endif
+  };
+  // Its dependency lies beside it, where a copy loaded from memory cannot
+  // look: loaded first by path.
+  const DynamicLibrary dependencies = DynamicLibrary::openPath(kStandIn);
+  ASSERT_TRUE(dependencies) << dependencies.error();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DynamicLibrary other;
+    if (c.before != Before::StaleNameOfTheNextNumber) {
+      other = openRead(kChromaStandIn);
+      ASSERT_TRUE(other) << other.error();
+      ASSERT_NE(other.symbol("Init"), nullptr);
+      if (c.before == Before::OtherClosed) other.close();
+    }
+#ifndef _WIN32
+    else {
+      ASSERT_TRUE(leaveStaleName(nextDescriptor()));
+    }
+#endif
+    DynamicLibrary library = openRead(kStandIn);
+    ASSERT_TRUE(library) << library.error();
+    EXPECT_NE(library.symbol("FlutterDesktopEngineCreate"), nullptr);
+    EXPECT_EQ(library.symbol("Init"), nullptr);
+  }
 }
 
 }  // namespace

@@ -384,7 +384,8 @@ TEST(Win32Libraries, SearchFollowsTheLoadersOrder) {
   wchar_t system[MAX_PATH + 1], windows[MAX_PATH + 1];
   ASSERT_GT(::GetSystemDirectoryW(system, MAX_PATH + 1), 0u);
   ASSERT_GT(::GetWindowsDirectoryW(windows, MAX_PATH + 1), 0u);
-  const std::vector<fs::path> expected = {"C:\\app", system, windows, ".", "C:\\one", "C:\\two words", "C:\\three"};
+  const std::vector<fs::path> expected = {
+      "C:\\app", system, fs::path(windows) / "System", windows, ".", "C:\\one", "C:\\two words", "C:\\three"};
   EXPECT_EQ(expected, search.folders);
 
   const fs::path kernel = platform::findLibrary("kernel32.dll", platform::LibrarySearch::forProcess());
