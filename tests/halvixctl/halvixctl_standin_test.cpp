@@ -12,6 +12,7 @@
 
 namespace {
 
+using flutter::EncodableValue;
 using halvix::test::EngineHost;
 using halvix::test::ProcessOutcome;
 
@@ -19,7 +20,8 @@ const std::string kHalvixctl = std::string(HALVIX_BIN_DIR) + "/halvixctl";
 constexpr const char* kChannel = "ctl.test";
 
 // "echo" answers with its arguments, "fail" with an error, "silent" never;
-// anything else is not implemented.
+// "odd" and "oddFail" answer with bytes that are not UTF-8 in a string, map
+// keys and an error code; anything else is not implemented.
 void answer(FlutterDesktopMessengerRef messenger, const FlutterDesktopMessage* message, void*) {
   const auto& codec = flutter::StandardMethodCodec::GetInstance();
   auto call = codec.DecodeMethodCall(message->message, message->message_size);
@@ -27,6 +29,13 @@ void answer(FlutterDesktopMessengerRef messenger, const FlutterDesktopMessage* m
   if (call && call->method_name() == "silent") return;
   if (call && call->method_name() == "echo") reply = codec.EncodeSuccessEnvelope(call->arguments());
   if (call && call->method_name() == "fail") reply = codec.EncodeErrorEnvelope("Bad", "no good");
+  if (call && call->method_name() == "odd") {
+    const EncodableValue odd(flutter::EncodableMap{
+        {EncodableValue("k\xff"), EncodableValue("v\xc3")},
+        {EncodableValue(flutter::EncodableList{EncodableValue("\xfe")}), EncodableValue(int32_t{1})}});
+    reply = codec.EncodeSuccessEnvelope(&odd);
+  }
+  if (call && call->method_name() == "oddFail") reply = codec.EncodeErrorEnvelope("B\xe9" "d", "\xed\xa0\x80");
   std::vector<uint8_t> bytes = reply ? *reply : std::vector<uint8_t>();
   EngineHost::api().FlutterDesktopMessengerSendResponse(messenger, message->response_handle, bytes.data(),
                                                         bytes.size());
@@ -50,6 +59,9 @@ TEST(HalvixctlAgainstTheStandIn, ExitCodesAndOutputFollowTheAnswer) {
       {{kChannel, "fail"}, 2, "{\"code\":\"Bad\",\"details\":null,\"message\":\"no good\"}\n", ""},
       {{kChannel, "other"}, 3, "", "not implemented"},
       {{"--timeout", "0.3", kChannel, "silent"}, 4, "", "no reply within 0.3 s"},
+      // Bytes that are not UTF-8 print as \udcXX escapes, one a byte.
+      {{kChannel, "odd"}, 0, R"({"[\"\\udcfe\"]":1,"k\udcff":"v\udcc3"})" "\n", ""},
+      {{kChannel, "oddFail"}, 2, R"({"code":"B\udce9d","details":null,"message":"\udced\udca0\udc80"})" "\n", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));

@@ -5,6 +5,7 @@
 
 #include "platform/flutter/standard_codec.h"
 #include "tools/halvixctl/json_mapping.h"
+#include "tools/json_text/json_text.h"
 
 namespace {
 
@@ -114,6 +115,33 @@ TEST(JsonMapping, ValueToJson) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.json);
     EXPECT_EQ(valueToJson(c.value).dump(), c.json);
+  }
+}
+
+// Each byte outside a well-formed UTF-8 sequence is one \udcXX escape; all
+// else reads as dump() writes it.
+TEST(JsonMapping, JsonTextEscapesEachByteThatIsNotUtf8) {
+  struct Case {
+    std::string bytes;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"plain \"q\" \x01", R"("plain \"q\" \u0001")"},
+      {"\xc3\xa9 \xe2\x82\xac \xf0\x9d\x84\x9e", "\"\xc3\xa9 \xe2\x82\xac \xf0\x9d\x84\x9e\""},
+      {"d\xe9" "sk", R"("d\udce9sk")"},
+      {"\x80\xbf", R"("\udc80\udcbf")"},
+      {"\xc0\xaf", R"("\udcc0\udcaf")"},                  // overlong
+      {"\xe0\x9f\xbf", R"("\udce0\udc9f\udcbf")"},        // overlong
+      {"\xed\xa0\x80", R"("\udced\udca0\udc80")"},        // a surrogate
+      {"\xf4\x90\x80\x80", R"("\udcf4\udc90\udc80\udc80")"},  // past U+10FFFF
+      {"\xf5\xff", R"("\udcf5\udcff")"},
+      {"\xe2\x82" "a\xe2\x82", R"("\udce2\udc82a\udce2\udc82")"},  // cut short
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(halvix::tools::jsonText(json(c.bytes)), c.text);
+    EXPECT_EQ(halvix::tools::jsonText(json::array({json::object({{c.bytes, c.bytes}})})),
+              std::string("[{") + c.text + ":" + c.text + "}]");
   }
 }
 

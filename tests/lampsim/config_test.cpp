@@ -1,8 +1,11 @@
 // The lamp list, read by the demo application and by lampsim alike.
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "tests/lampsim/demo_lua.h"
+#include "tests/support/temp_dir.h"
 #include "tools/lampsim/lamp_config.h"
 
 namespace halvix::test {
@@ -21,6 +24,11 @@ class LampConfigTest : public LuaFixture {
     lua_pushlstring(L(), text.data(), text.size());
     lua_setglobal(L(), "configText");
     return eval("select(2, require('lampdemo.config').parse(configText, 'lamps.conf')) or ''");
+  }
+  std::string luaLoadError(const std::string& path) {
+    lua_pushlstring(L(), path.data(), path.size());
+    lua_setglobal(L(), "configPath");
+    return eval("select(2, require('lampdemo.config').load(configPath)) or ''");
   }
 };
 
@@ -49,6 +57,15 @@ TEST_F(LampConfigTest, BothReadersRefuseTheSameLinesForTheSameReason) {
       {"a 127.0.0.1 4000\na 127.0.0.2 4001", "lamps.conf:2: lamp a listed twice"},
       {"broadcast a 10.0.0.255 4001\na 127.0.0.1 4000", "lamps.conf:2: lamp a listed twice"},
       {"broadcast a 10.0.0.255 4001\nbroadcast b 10.0.0.255 4001", "lamps.conf:2: a second broadcast lamp"},
+      // Words are echoed to terminals and logs: no control characters, but
+      // any other bytes, and anything in a comment.
+      {"d\xc3\xa9sk 127.0.0.1 4000\n\xe9\xff 127.0.0.1 4000 # \x1b[2J", ""},
+      {"a\x1b[2J 127.0.0.1 4000", "lamps.conf:1: control character U+001B"},
+      {std::string("a\0 127.0.0.1 4000", 17), "lamps.conf:1: control character U+0000"},
+      {"a 127.0.0.1 4000\x7f", "lamps.conf:1: control character U+007F"},
+      {"a\xc2\x9b" "2J 127.0.0.1 4000", "lamps.conf:1: control character U+009B"},
+      {"\nbroadcast\x07 c 10.0.0.255 4001", "lamps.conf:2: control character U+0007"},
+      {"a 127.0.0.1\x08 4000", "lamps.conf:1: control character U+0008"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -74,6 +91,36 @@ TEST_F(LampConfigTest, AListIsReadInFileOrderWithTheBroadcastLampApart) {
   auto missing = lampsim::loadLampConfig("/nonexistent/lamps.conf");
   EXPECT_FALSE(missing.config);
   EXPECT_EQ(missing.error, "cannot read /nonexistent/lamps.conf: No such file or directory");
+}
+
+// Neither reader takes more than 1 MiB of list, nor a file it cannot read.
+TEST_F(LampConfigTest, BothReadersRefuseAListTooLongOrUnreadable) {
+  TempDir dir;
+  const std::string lamp = "a 127.0.0.1 4000\n";
+  const std::string oneMiB = lamp + std::string(1024 * 1024 - lamp.size(), '#');
+  const std::string exact = dir.write("exact.conf", oneMiB).string();
+  const std::string over = dir.write("over.conf", oneMiB + "#").string();
+  const std::string folder = dir.path().string();
+  struct Case {
+    std::string path;
+    std::string error;  // the start of the error; "" when the list is taken
+  };
+  std::vector<Case> cases = {
+      {exact, ""},
+      {over, over + ": longer than 1 MiB"},
+      {folder, "cannot read " + folder + ": "},
+  };
+#ifndef _WIN32
+  cases.push_back({"/dev/zero", "/dev/zero: longer than 1 MiB"});
+#endif
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    auto load = lampsim::loadLampConfig(c.path);
+    EXPECT_EQ(load.error.substr(0, c.error.size()), c.error);
+    EXPECT_EQ(load.error.empty(), c.error.empty()) << load.error;
+    EXPECT_EQ(load.config.has_value(), c.error.empty());
+    EXPECT_EQ(luaLoadError(c.path), load.error);
+  }
 }
 
 }  // namespace

@@ -137,16 +137,21 @@ TEST_F(DemoAppTest, WithoutAReadableLampListEveryCallSaysWhy) {
     std::string reason;
   };
   const std::string bad = (dir_.path() / "bad.conf").string();
-  const Case cases[] = {
+  std::vector<Case> cases = {
       {"/nonexistent/lamps.conf", "", "no lamps: cannot read /nonexistent/lamps.conf: No such file or directory"},
       {bad, "desk 127.0.0.1 4000\nshelf 127.0.0.1 0\n", "no lamps: " + bad + ":2: bad port 0"},
   };
+#ifndef _WIN32
+  cases.push_back({"/dev/zero", "", "no lamps: /dev/zero: longer than 1 MiB"});
+#endif
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
     if (!c.content.empty()) dir_.write("bad.conf", c.content);
     lua_.reset();
     LuaFixture::SetUp();
+    ASSERT_LUA("logged = {}; print = function(...) logged[#logged + 1] = table.concat({...}, ' ') end");
     start(c.file);
+    EXPECT_EQ(eval("table.concat(logged, '\\n')"), "lampdemo: " + c.reason);
     check({
         {setColour("desk", "{b = 0, g = 0, r = 0}"), "true|false|" + c.reason, std::nullopt},
         {lampCall("setColorWithoutResponsePackedData", "hall", "{b = 0, g = 0, r = 0}"), "true|false|" + c.reason,

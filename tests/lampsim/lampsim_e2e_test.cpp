@@ -13,6 +13,7 @@
 #include <msgpack.hpp>
 #include <nlohmann/json.hpp>
 
+#include "modules/zstr/crc.h"
 #include "tests/support/host_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/udp_receiver.h"
@@ -60,6 +61,16 @@ std::string lastAnsweredString(const std::string& out) {
   auto answer = msgpack::unpack(bytes.data(), bytes.size());
   auto list = answer.get().as<std::vector<msgpack::object>>();
   return list.size() == 2 ? list[1].as<std::string>() : std::string();
+}
+
+// A well-formed frame for `lamp`, colour 010203, sequence 0, sent at time 0.
+std::string lampFrame(const std::string& lamp) {
+  std::string frame = "LF\x01" + std::string(1, static_cast<char>(lamp.size())) + lamp + "\x01\x02\x03";
+  frame.append(12, '\0');
+  const auto crc = modules::zstr::crc16(0xFFFF, reinterpret_cast<const unsigned char*>(frame.data()), frame.size());
+  frame += static_cast<char>(crc >> 8);
+  frame += static_cast<char>(crc & 0xFF);
+  return frame;
 }
 
 bool waitFor(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(20)) {
@@ -162,6 +173,49 @@ TEST(LampsimEndToEndTest, ColoursFromTheDemoBundleReachLampsim) {
   EXPECT_EQ(summary["lamps"][3]["lamp"], "hall");
   EXPECT_EQ(summary["lamps"][3]["frames"], 1);
   EXPECT_EQ(summary["latency"]["samples"], 5);
+}
+
+TEST(LampsimEndToEndTest, JsonLinesEscapeLampBytesThatAreNotUtf8) {
+  TempDir dir;
+  std::uint16_t port = 0;
+  {
+    UdpReceiver probe;  // a port nobody uses on 127.0.0.1 at the moment of asking
+    port = probe.port();
+  }
+  const auto lamps = dir.write("lamps.conf", "d\xe9sk 127.0.0.1 " + std::to_string(port) + "\n");
+  // Ends by its time limit, long enough for the datagrams below under Wine.
+  HostProcess lampsim(kLampsim, {"--config", lamps.string(), "--json", "--seconds", "3"}, dir.path());
+  ASSERT_TRUE(lampsim.started());
+  ASSERT_TRUE(waitFor([&] { return readWholeFile(dir.path() / "err.txt").find("listening") != std::string::npos; }));
+
+  struct Case {
+    std::string lamp;     // the frame's identifier
+    std::string written;  // as its JSON line shows it
+  };
+  const Case cases[] = {
+      {"d\xe9sk", R"("lamp":"d\udce9sk","latency_from":"sent")"},                 // listed: taken
+      {"\xed\xa0\x80" "a", R"("lamp":"\udced\udca0\udc80a","ok":false)"},  // an unknown lamp
+      {"\xe2\x82\xac", "\"lamp\":\"\xe2\x82\xac\",\"ok\":false"},                 // well-formed: as it is
+  };
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  to.sin_port = htons(port);
+  platform::DatagramSocket sender;
+  for (const auto& c : cases) {
+    const std::string frame = lampFrame(c.lamp);
+    ASSERT_TRUE(sender.sendTo(frame.data(), frame.size(), to).done());
+  }
+  ProcessOutcome sim = lampsim.finish(0);
+  ASSERT_EQ(sim.exitCode, 0) << sim.err;
+
+  std::vector<std::string> lines;
+  std::istringstream out(textLines(sim.out));
+  for (std::string line; std::getline(out, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 4u) << sim.out;
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_NE(lines[i].find(cases[i].written), std::string::npos) << lines[i];
+  EXPECT_NE(lines[3].find(R"("lamp":"d\udce9sk","latency":)"), std::string::npos) << lines[3];
 }
 
 TEST(LampsimEndToEndTest, ABadLampListOrArgumentEndsLampsimWithAReason) {

@@ -1,10 +1,13 @@
 #include "tools/halvixctl/json_mapping.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <string>
+#include <string_view>
 
 #include "platform/flutter/standard_codec.h"
+#include "tools/json_text/json_text.h"
 
 namespace halvix::ctl {
 
@@ -140,7 +143,7 @@ nlohmann::json valueToJson(const EncodableValue& value) {
       nlohmann::json out = nlohmann::json::object();
       for (const auto& [key, item] : std::get<EncodableMap>(value)) {
         std::string name = std::holds_alternative<std::string>(key) ? std::get<std::string>(key)
-                                                                     : valueToJson(key).dump();
+                                                                     : tools::jsonText(valueToJson(key));
         out[name] = valueToJson(item);
       }
       return out;

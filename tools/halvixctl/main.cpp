@@ -16,6 +16,7 @@
 #include "platform/flutter/standard_codec.h"
 #include "platform/flutter_engine/messenger_client.h"
 #include "tools/halvixctl/json_mapping.h"
+#include "tools/json_text/json_text.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ constexpr const char* kUsageText =
     "usage: halvixctl [--socket PATH] [--timeout SECONDS] [--raw] CHANNEL METHOD [ARGS]\n"
     "  ARGS is JSON: objects are maps, arrays lists, integers int32 when they fit\n"
     "  (else int64), and \"hex:0a0b...\" a Uint8List. Replies print the same way.\n"
+    "  A reply's bytes that are not UTF-8 print as \\udcXX escapes, one a byte.\n"
     "  --raw prints the reply envelope as hexadecimal. The socket is by default\n"
     "  $XDG_RUNTIME_DIR/halvix-messenger.sock, else /tmp/halvix-<uid>/messenger.sock;\n"
     "  on Windows it is the file that holds the host's loopback port, by default\n"
@@ -138,7 +140,8 @@ int main(int argc, char** argv) {
   int exitCode = kUsage;
   flutter::MethodResultFunctions<EncodableValue> printer(
       [&](const EncodableValue* result) {
-        if (!options.raw) std::cout << halvix::ctl::valueToJson(result ? *result : EncodableValue()).dump() << "\n";
+        if (!options.raw)
+          std::cout << halvix::tools::jsonText(halvix::ctl::valueToJson(result ? *result : EncodableValue())) << "\n";
         exitCode = kSuccess;
       },
       [&](const std::string& code, const std::string& text, const EncodableValue* details) {
@@ -146,7 +149,7 @@ int main(int argc, char** argv) {
           nlohmann::json error{{"code", code},
                                {"message", text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text)},
                                {"details", halvix::ctl::valueToJson(details ? *details : EncodableValue())}};
-          std::cout << error.dump() << "\n";
+          std::cout << halvix::tools::jsonText(error) << "\n";
         }
         exitCode = kErrorReply;
       },

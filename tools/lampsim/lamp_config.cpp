@@ -1,9 +1,9 @@
 #include "tools/lampsim/lamp_config.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <memory>
 
 #include "socket_types.h"
 
@@ -12,6 +12,9 @@ namespace halvix::lampsim {
 namespace {
 
 constexpr std::size_t kMaxIdLength = 255;
+// A list is a handful of lines; more than this is the wrong file (or
+// /dev/zero), refused before it fills memory.
+constexpr std::size_t kMaxListBytes = 1024 * 1024;
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -27,6 +30,18 @@ std::vector<std::string_view> words(std::string_view line) {
     if (i > start) out.push_back(line.substr(start, i - start));
   }
   return out;
+}
+
+// The first control character in `word` (C0, DEL, or C1 spelt in UTF-8), if
+// any: names and values are echoed to terminals, where these would act.
+std::optional<unsigned> controlCharacter(std::string_view word) {
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    const auto c = static_cast<unsigned char>(word[i]);
+    if (c < 0x20 || c == 0x7F) return c;
+    const auto next = i + 1 < word.size() ? static_cast<unsigned char>(word[i + 1]) : 0u;
+    if (c == 0xC2 && next >= 0x80 && next <= 0x9F) return next;
+  }
+  return std::nullopt;
 }
 
 // 1 to `maxDigits` decimal digits, nothing else.
@@ -92,6 +107,13 @@ ConfigLoad parseLampConfig(std::string_view text, const std::string& where) {
 
     auto w = words(line);
     if (w.empty()) continue;
+    for (auto word : w) {
+      if (auto c = controlCharacter(word)) {
+        char code[8];
+        std::snprintf(code, sizeof code, "U+%04X", *c);
+        return fail(std::string("control character ") + code);
+      }
+    }
     const bool broadcast = w[0] == "broadcast";
     if (broadcast) w.erase(w.begin());
     if (w.size() != 3)
@@ -110,11 +132,18 @@ ConfigLoad parseLampConfig(std::string_view text, const std::string& where) {
 }
 
 ConfigLoad loadLampConfig(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return ConfigLoad{std::nullopt, "cannot read " + path + ": " + std::strerror(errno)};
-  std::stringstream text;
-  text << in.rdbuf();
-  return parseLampConfig(text.str(), path);
+  struct Close {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+  std::unique_ptr<std::FILE, Close> file(std::fopen(path.c_str(), "rb"));
+  auto unreadable = [&] { return ConfigLoad{std::nullopt, "cannot read " + path + ": " + std::strerror(errno)}; };
+  if (!file) return unreadable();
+  // One byte past the limit tells a list of exactly 1 MiB from a longer one.
+  std::string text(kMaxListBytes + 1, '\0');
+  text.resize(std::fread(text.data(), 1, text.size(), file.get()));
+  if (std::ferror(file.get())) return unreadable();
+  if (text.size() > kMaxListBytes) return ConfigLoad{std::nullopt, path + ": longer than 1 MiB"};
+  return parseLampConfig(text, path);
 }
 
 }  // namespace halvix::lampsim

@@ -3,8 +3,9 @@
 // reads the same text): one lamp a line, "identifier address port"; the lamp
 // reached by LAN broadcast as "broadcast identifier address port"; "#" starts
 // a comment. Identifiers are at most 255 bytes and unique, addresses dotted
-// IPv4, ports 1 to 65535; at most one broadcast lamp. One bad line refuses
-// the whole file.
+// IPv4, ports 1 to 65535; at most one broadcast lamp; no word holds a control
+// character. One bad line refuses the whole file, and so does a file longer
+// than 1 MiB.
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -1,6 +1,7 @@
 #include "tools/lampsim/lamp_report.h"
 
 #include <cstdio>
+#include <string_view>
 
 namespace halvix::lampsim {
 

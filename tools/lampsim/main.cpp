@@ -13,6 +13,7 @@
 #include "platform/sockets_startup.h"
 #include "tools/lampsim/lamp_board.h"
 #include "tools/lampsim/lamp_listener.h"
+#include "tools/json_text/json_text.h"
 #include "tools/lampsim/lamp_report.h"
 #include "tools/lampsim/run_loop_system.h"
 
@@ -25,6 +26,7 @@ constexpr const char* kUsage =
     "usage: lampsim --config FILE [--json] [--stamps FILE] [--seconds N]\n"
     "  --config FILE  the lamp list (\"identifier address port\", \"broadcast identifier address port\")\n"
     "  --json         one JSON object per frame on standard output, the summary last\n"
+    "                 (identifier bytes that are not UTF-8 as \\udcXX escapes, one a byte)\n"
     "  --stamps FILE  follow the Chroma stamps file; latency runs from the colour's stamp\n"
     "  --seconds N    stop after N seconds (else at SIGINT or SIGTERM)\n";
 
@@ -129,7 +131,7 @@ class Simulator {
       if (stamps_) stamps_->poll();
       std::string_view datagram(bytes.data(), outcome.count);
       FrameRecord record = board_.receive(datagram, endpoint.lampIds, arrival, stamps_.get());
-      if (options_.json) std::cout << frameJson(record, datagram.size()).dump() << std::endl;
+      if (options_.json) std::cout << halvix::tools::jsonText(frameJson(record, datagram.size())) << std::endl;
       changed_ = true;
     }
   }
@@ -150,7 +152,7 @@ class Simulator {
 
   void finish() {
     if (options_.json) {
-      std::cout << summaryJson(board_).dump() << std::endl;
+      std::cout << halvix::tools::jsonText(summaryJson(board_)) << std::endl;
       return;
     }
     if (drawn_) std::cout << "\n";
