@@ -44,10 +44,12 @@ class AttachedBridge {
 
 ChromaBridge::ChromaBridge(const platform::NetworkAdapterSource& adapters)
     : state_(std::make_shared<BridgeState>(adapters)) {
-  AttachedBridge::instance().attach(state_);
+  Attach();
 }
 
 ChromaBridge::~ChromaBridge() { Detach(); }
+
+void ChromaBridge::Attach() { AttachedBridge::instance().attach(state_); }
 
 void ChromaBridge::Detach() {
   AttachedBridge::instance().detach(state_.get());
@@ -59,7 +61,8 @@ int ChromaBridge::InitChromaConnect(ChromaConnectApi& api) {
   int result = kErrorFunctionFailed;
   try {
     result = api.Load(kHalvixApplicationId);
-  } catch (const std::exception&) {
+  } catch (...) {
+    // Whatever its type, it ends the load, not the window.
     result = kErrorFunctionFailed;
   }
   if (result == kChromaSuccess) {

@@ -39,6 +39,9 @@ class ChromaBridge {
   // From now on colour events and late completions no longer reach this
   // bridge. Idempotent.
   void Detach();
+  // Colour events reach this bridge (again): a window created anew after
+  // being destroyed takes them up where it left off.
+  void Attach();
 
   const std::string& chromaStatus() const { return chromaStatus_; }
   ChromaRelayState& relay() { return state_->relay; }

@@ -49,9 +49,13 @@ DeviceChange ChromaRelayState::SetDeviceEnabled(std::string_view uuid, bool enab
   return DeviceChange::Done;
 }
 
-void ChromaRelayState::SetBroadcastDevice(bool enable, std::string uuid) {
+DeviceChange ChromaRelayState::SetBroadcastDevice(bool enable, std::string uuid) {
+  if (enable && uuid.size() > kMaxBroadcastIdentifierLength) return DeviceChange::TooLong;
   broadcastEnabled_ = enable;
-  broadcastDeviceId_ = enable ? std::move(uuid) : std::string();
+  if (!enable) uuid = std::string();
+  // Swapped, not assigned: assignment may keep the old identifier's storage.
+  broadcastDeviceId_.swap(uuid);
+  return DeviceChange::Done;
 }
 
 std::vector<std::string> ChromaRelayState::enabledDevices() const {

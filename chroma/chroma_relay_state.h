@@ -32,6 +32,9 @@ class ChromaRelayState {
   static constexpr std::size_t kSlotSize = 32;
   // The longest identifier a slot holds whole, leaving room for the terminator.
   static constexpr std::size_t kMaxIdentifierLength = 30;
+  // The broadcast lamp's identifier is kept as a string and packed again
+  // every tick; no lamp's identifier comes near this.
+  static constexpr std::size_t kMaxBroadcastIdentifierLength = 4096;
 
   ChromaRelayState();
   ChromaRelayState(const ChromaRelayState&) = delete;
@@ -49,8 +52,10 @@ class ChromaRelayState {
   // share one stored identifier.
   DeviceChange SetDeviceEnabled(std::string_view uuid, bool enable);
   // Selects the one lamp that receives the colour through the broadcast
-  // path; off forgets the identifier.
-  void SetBroadcastDevice(bool enable, std::string uuid);
+  // path; off forgets the identifier and frees what it held. An identifier
+  // longer than kMaxBroadcastIdentifierLength is refused (TooLong) and
+  // nothing changes.
+  DeviceChange SetBroadcastDevice(bool enable, std::string uuid);
 
   bool broadcastEnabled() const { return broadcastEnabled_; }
   const std::string& broadcastDeviceId() const { return broadcastDeviceId_; }

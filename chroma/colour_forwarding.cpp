@@ -51,6 +51,17 @@ void sendPackedAnswer(BridgeState& bridge, sdk::PlateCallArgs& args) {
 
 }  // namespace
 
+void WaitingCalls::Ticket::clear() const {
+  std::uint64_t expected = number_;
+  owner_->marks_[slot_].compare_exchange_strong(expected, 0);
+}
+
+std::shared_ptr<WaitingCalls::Ticket> WaitingCalls::enter(std::size_t slot) {
+  const std::uint64_t number = nextNumber_++;
+  marks_[slot].store(number);
+  return std::make_shared<Ticket>(shared_from_this(), slot, number);
+}
+
 std::optional<PackedReply> ParsePackedReply(std::string_view reply) {
   const std::size_t first = reply.find(kTab);
   if (first == std::string_view::npos || first + 1 == reply.size()) return std::nullopt;
@@ -60,10 +71,19 @@ std::optional<PackedReply> ParsePackedReply(std::string_view reply) {
                      std::string(reply.substr(second + 1))};
 }
 
-ColourForwarder::ColourForwarder() : colourMap_{{"b", 0}, {"g", 0}, {"r", 0}} { targets_.reserve(ChromaRelayState::kSlotCount); }
+ColourForwarder::ColourForwarder()
+    : waiting_(std::make_shared<WaitingCalls>()), colourMap_{{"b", 0}, {"g", 0}, {"r", 0}} {
+  targets_.reserve(ChromaRelayState::kSlotCount);
+  targetSlots_.reserve(ChromaRelayState::kSlotCount);
+}
 
 void ColourForwarder::OnColorTick(sdk::CorvelNative* native, const std::shared_ptr<BridgeState>& state) {
   if (!native || !state) return;
+  if (native != marksNative_ || native->activationsStarted() != marksActivation_) {
+    waiting_ = std::make_shared<WaitingCalls>();
+    marksNative_ = native;
+    marksActivation_ = native->activationsStarted();
+  }
   CollectTargets(state->relay);
   if (state->relay.broadcastEnabled())
     SendPackedColor(*native, state);
@@ -73,22 +93,25 @@ void ColourForwarder::OnColorTick(sdk::CorvelNative* native, const std::shared_p
 
 void ColourForwarder::CollectTargets(const ChromaRelayState& relay) {
   std::size_t count = 0;
-  auto add = [&](std::string_view identifier) {
+  auto add = [&](std::string_view identifier, std::size_t slot) {
     if (count < targets_.size())
       targets_[count].assign(identifier);
     else
       targets_.emplace_back(identifier);
+    targetSlots_.resize(count + 1);
+    targetSlots_[count] = slot;
     ++count;
   };
   if (relay.broadcastEnabled()) {
-    add(relay.broadcastDeviceId());
+    add(relay.broadcastDeviceId(), WaitingCalls::kBroadcastSlot);
   } else {
     for (std::size_t i = 0; i < ChromaRelayState::kSlotCount; ++i) {
       const std::string_view slot = relay.deviceSlot(i);
-      if (!slot.empty()) add(slot);
+      if (!slot.empty()) add(slot, i);
     }
   }
   targets_.resize(count);
+  targetSlots_.resize(count);
   const ChromaColor colour = relay.color();
   colourMap_.find("b")->second = colour.blue;
   colourMap_.find("g")->second = colour.green;
@@ -107,14 +130,23 @@ const msgpack::sbuffer& ColourForwarder::pack(const char* method, const std::str
 }
 
 void ColourForwarder::SendDeviceColors(sdk::CorvelNative& native) {
-  for (const std::string& identifier : targets_) native.forwardPlateCall(reportDeviceAnswer, pack(kSetColorMethod, identifier));
+  for (std::size_t i = 0; i < targets_.size(); ++i) {
+    if (waiting_->waiting(targetSlots_[i])) continue;
+    native.forwardPlateCall(
+        [ticket = waiting_->enter(targetSlots_[i])](sdk::PlateCallArgs& args) {
+          ticket->clear();
+          reportDeviceAnswer(args);
+        },
+        pack(kSetColorMethod, targets_[i]));
+  }
 }
 
 void ColourForwarder::SendPackedColor(sdk::CorvelNative& native, std::weak_ptr<BridgeState> state) {
-  if (targets_.empty()) return;
+  if (targets_.empty() || waiting_->waiting(WaitingCalls::kBroadcastSlot)) return;
   // A reply that comes after the bridge is gone is dropped unread.
   native.forwardPlateCall(
-      [state = std::move(state)](sdk::PlateCallArgs& args) {
+      [state = std::move(state), ticket = waiting_->enter(WaitingCalls::kBroadcastSlot)](sdk::PlateCallArgs& args) {
+        ticket->clear();
         if (const std::shared_ptr<BridgeState> bridge = state.lock()) sendPackedAnswer(*bridge, args);
       },
       pack(kSetColorPackedMethod, targets_.front()));

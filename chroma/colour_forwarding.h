@@ -7,6 +7,8 @@
 // Packed call (MessagePack, shortest forms):
 //   [ "api.razerkit.razer_halvix_control", method, identifier, {"b": B, "g": G, "r": R} ]
 // Packed-data reply: address TAB port TAB payload (payload: any bytes, may be empty).
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -45,6 +47,42 @@ struct PackedReply {
 // first TAB is the last byte. The port is read as atoi reads it, modulo 65536.
 std::optional<PackedReply> ParsePackedReply(std::string_view reply);
 
+// Which lamps have a colour call that the application has not run yet, so
+// that a slow application is never handed more than one per lamp: a lamp
+// still waiting is skipped, and the next tick brings it the latest colour.
+// Slots 0 to 127 are the device table's, the last is the broadcast lamp's.
+// Shared with the calls' completions, which may outlive the forwarder.
+class WaitingCalls : public std::enable_shared_from_this<WaitingCalls> {
+ public:
+  static constexpr std::size_t kBroadcastSlot = ChromaRelayState::kSlotCount;
+
+  // One call's mark on its lamp: cleared when the call's completion runs
+  // (clear()) or, for a call dropped unrun, when the last copy goes. Only
+  // its own mark is cleared: a later call on the slot keeps its own.
+  class Ticket {
+   public:
+    Ticket(std::shared_ptr<WaitingCalls> owner, std::size_t slot, std::uint64_t number)
+        : owner_(std::move(owner)), slot_(slot), number_(number) {}
+    ~Ticket() { clear(); }
+    Ticket(const Ticket&) = delete;
+    Ticket& operator=(const Ticket&) = delete;
+    void clear() const;
+
+   private:
+    std::shared_ptr<WaitingCalls> owner_;
+    std::size_t slot_;
+    std::uint64_t number_;
+  };
+
+  bool waiting(std::size_t slot) const { return marks_[slot].load() != 0; }
+  // Marks the slot as waiting for a new call. Platform thread.
+  std::shared_ptr<Ticket> enter(std::size_t slot);
+
+ private:
+  std::array<std::atomic<std::uint64_t>, ChromaRelayState::kSlotCount + 1> marks_{};
+  std::uint64_t nextNumber_ = 1;
+};
+
 // The packing side of one tick, with what it reuses from tick to tick.
 class ColourForwarder {
  public:
@@ -58,6 +96,7 @@ class ColourForwarder {
   // when broadcast is on (even an empty identifier), else every stored one.
   void CollectTargets(const ChromaRelayState& relay);
   const std::vector<std::string>& targets() const { return targets_; }
+  const WaitingCalls& waitingCalls() const { return *waiting_; }
 
   void SendDeviceColors(sdk::CorvelNative& native);
   void SendPackedColor(sdk::CorvelNative& native, std::weak_ptr<BridgeState> state);
@@ -67,6 +106,13 @@ class ColourForwarder {
 
  private:
   std::vector<std::string> targets_;
+  // The slot of each target (WaitingCalls' numbering).
+  std::vector<std::size_t> targetSlots_;
+  std::shared_ptr<WaitingCalls> waiting_;
+  // The activation the marks belong to: calls queued into an earlier one
+  // never run, and must not hold their lamps back.
+  const sdk::CorvelNative* marksNative_ = nullptr;
+  std::uint64_t marksActivation_ = 0;
   std::map<std::string, std::int32_t> colourMap_;
   msgpack::sbuffer call_;
 };

@@ -1,6 +1,7 @@
 #include "chroma/razerkit_channel.h"
 
 #include <cstdio>
+#include <string>
 #include <utility>
 
 #include "platform/flutter/method_channel.h"
@@ -17,10 +18,10 @@ const EncodableValue* lookup(const EncodableMap& map, const char* key) {
   return it == map.end() ? nullptr : &it->second;
 }
 
-const char* refusalText(DeviceChange change) {
+std::string refusalText(DeviceChange change, std::size_t longest) {
   switch (change) {
     case DeviceChange::TooLong:
-      return "uuid is longer than 30 bytes";
+      return "uuid is longer than " + std::to_string(longest) + " bytes";
     case DeviceChange::HasNul:
       return "uuid contains a NUL byte";
     case DeviceChange::Done:
@@ -57,7 +58,7 @@ void HandleRazerKitCall(ChromaRelayState& state, BroadcastSender& sender,
     // A refused identifier is reported with the reason; nothing changed.
     const DeviceChange change = state.SetDeviceEnabled(arguments->uuid, arguments->enable);
     if (change != DeviceChange::Done) {
-      result->Error(kArgumentsError, refusalText(change));
+      result->Error(kArgumentsError, refusalText(change, ChromaRelayState::kMaxIdentifierLength));
       return;
     }
     result->Success();
@@ -67,7 +68,11 @@ void HandleRazerKitCall(ChromaRelayState& state, BroadcastSender& sender,
       result->Error(kArgumentsError);
       return;
     }
-    state.SetBroadcastDevice(arguments->enable, std::move(arguments->uuid));
+    const DeviceChange change = state.SetBroadcastDevice(arguments->enable, std::move(arguments->uuid));
+    if (change != DeviceChange::Done) {
+      result->Error(kArgumentsError, refusalText(change, ChromaRelayState::kMaxBroadcastIdentifierLength));
+      return;
+    }
     if (!arguments->enable) sender.Reset();
     result->Success();
   } else if (method == "__test__") {

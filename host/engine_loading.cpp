@@ -1,5 +1,8 @@
 #include "host/engine_loading.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "platform/flutter/engine_api.h"
 
 namespace halvix::host {
@@ -16,12 +19,23 @@ std::optional<std::string> shippedEnginePath(const std::string& executablePath) 
 
 platform::DynamicLibrary loadEngineLibrary() {
   std::string shippedFailure;
-  if (std::optional<std::string> shipped = shippedEnginePath(platform::executablePath().string())) {
-    platform::DynamicLibrary engine = platform::DynamicLibrary::openPath(*shipped);
-    if (engine) return engine;
-    shippedFailure = engine.error();
-  } else {
+  const std::string executable = platform::executablePath().string();
+  if (std::optional<std::string> shipped = shippedEnginePath(executable)) {
+    // Opening a FIFO or a device can block for ever, before any code of
+    // ours could notice: only a regular file is opened.
+    std::error_code error;
+    const auto type = std::filesystem::status(*shipped, error).type();
+    if (type != std::filesystem::file_type::regular && type != std::filesystem::file_type::not_found && !error) {
+      shippedFailure = *shipped + ": not a regular file";
+    } else {
+      platform::DynamicLibrary engine = platform::DynamicLibrary::openPath(*shipped);
+      if (engine) return engine;
+      shippedFailure = engine.error();
+    }
+  } else if (executable.empty() || executable.size() >= kModulePathBuffer) {
     shippedFailure = "the executable's path is too long for it";
+  } else {
+    shippedFailure = "its path beside the executable is too long";
   }
   platform::DynamicLibrary engine = platform::DynamicLibrary::open(kEngineLibraryName);
   if (engine) return engine;

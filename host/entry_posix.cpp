@@ -1,8 +1,9 @@
-// The process entry on Linux: the arguments, the console, and SIGINT and
-// SIGTERM, which close the main window as closing it by hand would.
-#include <signal.h>
+// The process entry on Linux: the arguments, the console, and requests to
+// end the process, which close the main window as closing it by hand would.
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <exception>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include "host/host_main.h"
 #include "platform/console.h"
 #include "platform/flutter/engine_api.h"
+#include "platform/termination.h"
 #include "sdk/corvel_native.h"
 
 namespace {
@@ -58,45 +60,65 @@ bool validUtf8(const std::string& text) {
   return true;
 }
 
-// Closes the main window when SIGINT or SIGTERM arrives, also when it
-// arrives before the window exists or while it is being created.
-class CloseOnSignal {
+// Requests to end the process (SIGINT, SIGTERM, SIGHUP) close the main
+// window as closing it by hand would. One that comes during start-up, before
+// the window exists, closes the window once it does; if start-up does not
+// finish within a grace period (a library that never finishes loading, say),
+// the process ends at once, as nothing outside it exists yet.
+class CloseOnRequest {
  public:
-  static CloseOnSignal& Get() {
-    static CloseOnSignal instance;
+  static CloseOnRequest& Get() {
+    static CloseOnRequest instance;
     return instance;
   }
 
-  // Blocks the signals in this thread, before any other thread exists, so
-  // that only the waiting thread takes them.
+  // Before any other thread exists, so that only the waiting thread takes
+  // the requests.
   void start() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread([this, set] {
+    halvix::platform::takeTerminationRequests();
+    std::thread([this] {
       for (;;) {
-        int signal = 0;
-        if (sigwait(&set, &signal) != 0) continue;
-        std::lock_guard<std::mutex> lock(mutex_);
-        requested_ = true;
-        if (target_) PostMessageW(target_, WM_CLOSE, 0, 0);
+        if (const int signal = halvix::platform::waitForTerminationRequest(3600)) onRequest(signal);
       }
     }).detach();
   }
 
+  // The window once the loop runs; null once it has ended.
   static void setTarget(HWND window) {
-    CloseOnSignal& self = Get();
+    CloseOnRequest& self = Get();
     std::lock_guard<std::mutex> lock(self.mutex_);
+    self.phase_ = window ? Phase::Running : Phase::Ending;
     self.target_ = window;
-    if (window && self.requested_) PostMessageW(window, WM_CLOSE, 0, 0);
+    self.changed_.notify_all();
   }
 
  private:
+  static constexpr std::chrono::seconds kStartupGrace{2};
+
+  void onRequest(int signal) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    switch (phase_) {
+      case Phase::Running:
+        PostMessageW(target_, WM_CLOSE, 0, 0);
+        return;
+      case Phase::Ending:
+        return;
+      case Phase::Starting:
+        if (changed_.wait_for(lock, kStartupGrace, [this] { return phase_ != Phase::Starting; })) {
+          if (phase_ == Phase::Running) PostMessageW(target_, WM_CLOSE, 0, 0);
+          return;
+        }
+        // The stuck thread may hold the standard streams' locks: nothing
+        // here may wait for them.
+        _exit(128 + signal);
+    }
+  }
+
+  enum class Phase { Starting, Running, Ending };
   std::mutex mutex_;
+  std::condition_variable changed_;
+  Phase phase_ = Phase::Starting;
   HWND target_ = nullptr;
-  bool requested_ = false;
 };
 
 }  // namespace
@@ -112,13 +134,13 @@ int main(int argc, char** argv) {
   for (const std::string& argument : arguments) console = console || argument == "--console";
   halvix::platform::setConsolePresent(console);
 
-  CloseOnSignal::Get().start();
+  CloseOnRequest::Get().start();
   halvix::host::installEngineLoading();
 
   int status;
   try {
     halvix::host::HostHooks hooks;
-    hooks.onWindow = CloseOnSignal::setTarget;
+    hooks.onWindow = CloseOnRequest::setTarget;
     status = halvix::host::RunHost(arguments, hooks);
   } catch (const flutter::EngineLoadError& e) {
     std::fprintf(stderr, "halvix: %s\n", e.what());

@@ -32,6 +32,9 @@ bool FlutterWindow::OnCreate() {
   flutter_controller_ =
       std::make_unique<flutter::FlutterViewController>(frame.right - frame.left, frame.bottom - frame.top, project_);
   if (!flutter_controller_->engine() || !flutter_controller_->view()) return false;
+  // A window created again after being destroyed is the main one again.
+  g_mainWindow = this;
+  bridge_.Attach();
 
   sdk::registerSdkPlugin(flutter_controller_->engine()->GetRegistrarForPlugin(kSdkPluginName), directories_);
   SetChildContent(flutter_controller_->view()->GetNativeWindow());

@@ -15,6 +15,8 @@ sigset_t terminationSignals() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  // A closed terminal asks the program to end as SIGTERM would.
+  sigaddset(&set, SIGHUP);
   return set;
 }
 
@@ -34,7 +36,7 @@ int waitForTerminationRequest(double seconds) {
     auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
     timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     int signal = sigtimedwait(&set, nullptr, &timeout);
-    if (signal > 0) return signal;
+    if (signal > 0) return signal == SIGHUP ? SIGTERM : signal;
     if (errno != EINTR && errno != EAGAIN) return 0;
   }
 }

@@ -1,7 +1,7 @@
 #pragma once
-// A request to end the process from outside (SIGINT or SIGTERM here, Ctrl+C,
-// Ctrl+Break or the console closing on Windows), taken by one waiting thread
-// so that the program can end its work in order.
+// A request to end the process from outside (SIGINT, SIGTERM or SIGHUP here,
+// Ctrl+C, Ctrl+Break or the console closing on Windows), taken by one
+// waiting thread so that the program can end its work in order.
 namespace halvix::platform {
 
 // Starts taking the requests. Call it before any other thread exists: the

@@ -1,11 +1,13 @@
 #include "sdk/activation.h"
 
 #include <exception>
+#include <type_traits>
 #include <utility>
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/post.hpp>
 
+#include "platform/thread_priority.h"
 #include "sdk/sdk_log.h"
 
 namespace halvix::sdk {
@@ -26,6 +28,14 @@ class BusyIn {
  private:
   std::atomic<const char*>& slot_;
 };
+
+template <typename Handle>
+std::uintptr_t nativeHandleValue(Handle handle) {
+  if constexpr (std::is_pointer_v<Handle>)
+    return reinterpret_cast<std::uintptr_t>(handle);
+  else
+    return static_cast<std::uintptr_t>(handle);
+}
 
 }  // namespace
 
@@ -126,11 +136,15 @@ bool Activation::end() {
         worker_.reset();
         return true;
       }
+      // A worker spinning in compiled Lua would otherwise take a core from
+      // the host for the rest of the process.
+      const bool lowered = platform::lowerThreadToIdle(nativeHandleValue(worker_->native_handle()));
       const char* where = busyIn_.load();
       sdkLog(kLuaPrintLevel,
              "unInitSDK: the SDK worker did not stop within %lld ms (the Lua application did not return from "
-             "%s, even when interrupted); the activation is abandoned and its worker left to finish on its own\n",
-             static_cast<long long>((kStopGrace + kInterruptGrace).count()), where ? where : "a native call");
+             "%s, even when interrupted); the activation is abandoned and its worker left to finish on its own%s\n",
+             static_cast<long long>((kStopGrace + kInterruptGrace).count()), where ? where : "a native call",
+             lowered ? " at idle priority" : "");
       startReport_->report(false, kStartupInterrupted);
       worker_->detach();
       worker_.reset();

@@ -1,5 +1,6 @@
 #include "sdk/corvel_native.h"
 
+#include <string>
 #include <utility>
 
 #include "platform/readable_file.h"
@@ -38,6 +39,12 @@ bool CorvelNative::checkAssets() const {
 
 void CorvelNative::initSDK(ResultCallback done, int logLevel, std::string lsdName) {
   unInitSDK();
+  if (const int stuck = abandonedSdkWorkers(); stuck > kMaxAbandonedWorkers) {
+    reportResult(std::move(done), false,
+                 std::string(kTooManyStuckWorkers) + " (" + std::to_string(stuck) + ", at most " +
+                     std::to_string(kMaxAbandonedWorkers) + "); restart the application to start it again.");
+    return;
+  }
   if (lsdName.empty()) lsdName = kDefaultBundleName;
   if (!checkAssets()) {
     reportResult(std::move(done), false, kCheckAssetsFailed);
@@ -49,6 +56,7 @@ void CorvelNative::initSDK(ResultCallback done, int logLevel, std::string lsdNam
   options.bundleName = std::move(lsdName);
 
   activation_ = std::make_shared<Activation>(logLevel, tickDeadline_);
+  ++activationsStarted_;
   lastTickCount_ = 0;
   try {
     activation_->start(std::move(done), std::move(options));

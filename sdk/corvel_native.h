@@ -19,6 +19,11 @@ namespace halvix::sdk {
 inline constexpr const char* kCheckAssetsFailed = "initSDK failed: checkAssets failed, App maybe incompleted.";
 inline constexpr const char* kTickerAlreadyStarted = "initSDK failed : startLooper : ticker already started.";
 inline constexpr const char* kNeedInitSdk = "initSDK failed : need call initSDK() firstly.";
+// Abandoned workers still running beyond which no new activation starts:
+// each may hold a core (at idle priority) and all the memory of its state.
+inline constexpr int kMaxAbandonedWorkers = 2;
+inline constexpr const char* kTooManyStuckWorkers =
+    "initSDK failed: workers of ended activations are still stuck in the Lua application";
 
 // The directories the application directory resolves against: the process's
 // current directory (normal mode, "./lsd") and the root of the drive
@@ -58,6 +63,10 @@ class CorvelNative {
   bool checkAssets() const;
   std::string applicationRoot() const;
 
+  // Activations started so far: a change tells that calls queued before
+  // it will never run (their activation ended, or was abandoned).
+  std::uint64_t activationsStarted() const { return activationsStarted_; }
+
   bool ticking() const;
   // onTick calls made since the last initSDK.
   std::uint64_t tickCount() const;
@@ -73,6 +82,7 @@ class CorvelNative {
   // The tick schedule outlives activations: stopping does not reset it.
   std::chrono::steady_clock::time_point tickDeadline_;
   std::uint64_t lastTickCount_ = 0;
+  std::uint64_t activationsStarted_ = 0;
   std::map<int, std::weak_ptr<PendingCall>> pendingCalls_;
   std::size_t sweepAt_ = 64;
 };

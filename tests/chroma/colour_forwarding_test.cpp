@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -202,6 +203,59 @@ TEST_F(ColourForwardingTest, AReplyAfterTheBridgeIsGoneIsDroppedSilently) {
   std::string bytes;
   sockaddr_in from{};
   EXPECT_EQ(receiver.receive(bytes, from, 200ms).status, platform::SocketStatus::WouldBlock);
+}
+
+TEST_F(ColourForwardingTest, ALampWhoseCallHasNotRunIsSkippedUntilItHas) {
+  controlCall(*native_, "reply:no tab");
+  controlCall(*native_, "hold");
+  auto& relay = bridge_->relay();
+  relay.SetBroadcastDevice(true, "B");
+  EXPECT_EQ(tick().size(), 1u);
+  EXPECT_EQ(tick().size(), 0u) << "the held call still waits";
+  controlCall(*native_, "release");
+  EXPECT_EQ(tick().size(), 1u);
+
+  // Switching broadcast off frees what the identifier held.
+  relay.SetBroadcastDevice(true, std::string(chroma::ChromaRelayState::kMaxBroadcastIdentifierLength, 'x'));
+  relay.SetBroadcastDevice(false, "");
+  EXPECT_LT(relay.broadcastDeviceId().capacity(), 64u);
+}
+
+// 16 lamps at 20 ms a call take three ticks' time per round: queued
+// blindly, the calls would pile up and starve every other call.
+TEST_F(ColourForwardingTest, ASlowApplicationGetsTheLatestColourAndStillAnswersOthers) {
+  constexpr int kLamps = 16;
+  auto& relay = bridge_->relay();
+  for (int i = 0; i < kLamps; ++i) relay.SetDeviceEnabled("lamp-" + std::to_string(i), true);
+  controlCall(*native_, "slow:20");
+  testing::internal::CaptureStdout();
+  for (int t = 0; t < 20; ++t) {
+    relay.setColor({t, 0, 0});
+    bridge_->OnColorTick();
+    std::this_thread::sleep_for(100ms);
+  }
+  const auto asked = std::chrono::steady_clock::now();
+  controlCall(*native_, "slow:0");
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
+
+  const chroma::WaitingCalls& waiting = bridge_->forwarder().waitingCalls();
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  for (int i = 0; i < kLamps; ++i) {
+    while (waiting.waiting(i) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+  }
+  relay.setColor({255, 128, 0});
+  bridge_->OnColorTick();
+  std::vector<std::string> calls = receivedCalls(*native_);
+  testing::internal::GetCapturedStdout();
+  ASSERT_GE(calls.size(), static_cast<std::size_t>(kLamps));
+  for (int i = 0; i < kLamps; ++i) {
+    const std::string last = calls[calls.size() - kLamps + i];
+    msgpack::object_handle call = msgpack::unpack(last.data(), last.size());
+    std::vector<msgpack::object> fields;
+    call.get().convert(fields);
+    EXPECT_EQ(fields[2].as<std::string>(), "lamp-" + std::to_string(i));
+    EXPECT_EQ((fields[3].as<std::map<std::string, int>>()), (std::map<std::string, int>{{"b", 0}, {"g", 128}, {"r", 255}}));
+  }
 }
 
 }  // namespace

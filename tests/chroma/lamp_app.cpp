@@ -24,9 +24,11 @@ function M.forwardPlateCall(cb, packed)
     return
   end
   if packed:sub(1, 6) == 'reply:' then M.reply = packed:sub(7) cb('') return end
+  if packed:sub(1, 5) == 'slow:' then M.slow = tonumber(packed:sub(6)) cb('') return end
   M.calls[#M.calls + 1] = packed
   local call = mp.unpack(packed)
   if call[2] == 'setColorWithoutResponse' then
+    if M.slow then require('socket').sleep(M.slow / 1000) end
     if call[3] == 'C' then cb(mp.pack({ true, false, 'lamp offline' })) else cb(mp.pack({ true, true })) end
   elseif M.hold then
     M.hold, M.held = false, cb

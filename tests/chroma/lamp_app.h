@@ -8,6 +8,7 @@
 // control calls (answered with an empty string):
 //   "reply:<bytes>"  sets the packed-data reply;  "noreply" clears it
 //   "hold"           the next packed-data call is answered only by "release"
+//   "slow:<ms>"      every lamp call takes that long from then on
 //   "dump"           answers the logged calls as a MessagePack array and clears the log
 #include <memory>
 #include <string>

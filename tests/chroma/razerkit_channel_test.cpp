@@ -217,7 +217,7 @@ TEST(RazerKitChannel, BroadcastSelection) {
   RazerKitHost bridge;
   ASSERT_TRUE(bridge.ready());
   runSteps(bridge, {enable("A")});
-  const std::string longId(40, 'b');
+  const std::string longId(chroma::ChromaRelayState::kMaxBroadcastIdentifierLength, 'b');
   const struct {
     const char* name;
     EncodableValue arguments;
@@ -225,10 +225,13 @@ TEST(RazerKitChannel, BroadcastSelection) {
     bool enabled;
     std::string id;
     bool senderKept;
+    Bytes reply = kSuccess;
   } cases[] = {
       {"on keeps a configured sender", deviceArgs("B", true), true, true, "B", true},
       {"another lamp replaces the identifier only", deviceArgs("C", true), false, true, "C", true},
-      {"the broadcast identifier has no length limit", deviceArgs(longId, true), false, true, longId, true},
+      {"an identifier of 4096 bytes is kept whole", deviceArgs(longId, true), false, true, longId, true},
+      {"a longer one is refused and changes nothing", deviceArgs(longId + "b", true), false, true, longId, true,
+       argumentsErrorSaying("uuid is longer than 4096 bytes")},
       {"uuid not a string: on with no identifier", deviceArgs(EncodableValue(3.5), EncodableValue(true)), false,
        true, "", true},
       {"off forgets the lamp and resets the sender", deviceArgs("C", false), false, false, "", false},
@@ -240,7 +243,7 @@ TEST(RazerKitChannel, BroadcastSelection) {
     if (c.configuredBefore) bridge.configureSender();
     const Snapshot before = bridge.snapshot();
     ASSERT_GE(before.socketFd, 0);
-    EXPECT_EQ(kSuccess, bridge.call("broadcastChromaConnect", c.arguments));
+    EXPECT_EQ(c.reply, bridge.call("broadcastChromaConnect", c.arguments));
     const Snapshot after = bridge.snapshot();
     EXPECT_EQ(c.enabled, after.broadcastEnabled);
     EXPECT_EQ(c.id, after.broadcastDeviceId);

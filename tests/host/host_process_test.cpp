@@ -1,9 +1,11 @@
 // The halvix executable as a whole: where it finds the engine, how it serves
 // the Dart side and how it ends.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -24,10 +26,11 @@ using halvix::test::HostProcess;
 using halvix::test::ProcessOutcome;
 using halvix::test::TempDir;
 using testing::HasSubstr;
+using namespace std::chrono_literals;
 
 const fs::path kBin = HALVIX_BIN_DIR;
 
-enum class Source { kEngine, kGarbage, kNotTheEngine };
+enum class Source { kEngine, kGarbage, kNotTheEngine, kFifo, kNeverLoads };
 
 void place(Source source, const fs::path& target) {
   switch (source) {
@@ -40,6 +43,12 @@ void place(Source source, const fs::path& target) {
     case Source::kNotTheEngine:
       fs::copy_file(kBin / "libhalvix_user32.so", target);
       break;
+    case Source::kFifo:
+      ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0);
+      break;
+    case Source::kNeverLoads:
+      fs::copy_file(kBin / "libnever_loading_engine.so", target);
+      break;
   }
 }
 
@@ -47,25 +56,33 @@ TEST(HostProcess, FindsTheEngineAsShippedElseByTheOrdinarySearch) {
   struct Case {
     const char* name;
     std::vector<std::pair<const char*, Source>> beside;
-    // Puts the executable in a folder whose path does not fit 260 characters.
-    bool deep;
+    // The length of the path of the folder holding the executable (which
+    // fits 260 characters up to 252); 0 for a short one.
+    std::size_t folderLength;
     // Empty when the host must start.
     std::vector<std::string> failure;
   };
   const Case cases[] = {
-      {"shipped file", {{"support.dat", Source::kEngine}}, false, {}},
-      {"shipped file wins", {{"support.dat", Source::kEngine}, {"flutter_windows.dll", Source::kGarbage}}, false, {}},
-      {"search only", {{"flutter_windows.dll", Source::kEngine}}, false, {}},
-      {"path too long", {{"support.dat", Source::kGarbage}, {"flutter_windows.dll", Source::kEngine}}, true, {}},
-      {"neither", {}, false, {"support.dat", "flutter_windows.dll"}},
-      {"a function missing", {{"support.dat", Source::kNotTheEngine}}, false,
+      {"shipped file", {{"support.dat", Source::kEngine}}, 0, {}},
+      {"shipped file wins", {{"support.dat", Source::kEngine}, {"flutter_windows.dll", Source::kGarbage}}, 0, {}},
+      {"search only", {{"flutter_windows.dll", Source::kEngine}}, 0, {}},
+      {"path too long", {{"support.dat", Source::kGarbage}, {"flutter_windows.dll", Source::kEngine}}, 300, {}},
+      {"neither", {}, 0, {"support.dat", "flutter_windows.dll"}},
+      {"a function missing", {{"support.dat", Source::kNotTheEngine}}, 0,
        {"lacks FlutterDesktopEngineCreate", "support.dat"}},
+      {"a FIFO is never opened", {{"support.dat", Source::kFifo}}, 0, {"support.dat: not a regular file"}},
+      {"the executable fits, the engine beside it not", {}, 250,
+       {"its path beside the executable is too long", "flutter_windows.dll"}},
+      {"the executable does not fit", {}, 300, {"the executable's path is too long"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     fs::path folder = dir.path();
-    if (c.deep) folder /= std::string(120, 'd') + "/" + std::string(120, 'e');
+    if (c.folderLength) {
+      const std::size_t rest = c.folderLength - folder.string().size() - 2;
+      folder /= std::string(rest / 2, 'd') + "/" + std::string(rest - rest / 2, 'e');
+    }
     fs::create_directories(folder);
     fs::copy_file(kBin / "halvix", folder / "halvix");
     fs::copy_file(kBin / "libhalvix_user32.so", folder / "libhalvix_user32.so");
@@ -79,10 +96,49 @@ TEST(HostProcess, FindsTheEngineAsShippedElseByTheOrdinarySearch) {
       EXPECT_EQ(end.exitCode, 0) << end.err;
       EXPECT_EQ(end.err, "");
     } else {
-      ProcessOutcome end = host.finish(0);
+      EXPECT_TRUE(host.waitForExit(20s)) << "start-up hangs";
+      ProcessOutcome end = host.finish(SIGKILL);
       EXPECT_EQ(end.exitCode, 2);
       for (const std::string& part : c.failure) EXPECT_THAT(end.err, HasSubstr(part));
     }
+  }
+}
+
+// SIGINT, SIGTERM and SIGHUP close a running host as closing its window
+// would. During a start-up that never finishes (an engine library whose
+// loading blocks) they end the process with 128 + the signal, and nothing
+// is left behind.
+TEST(HostProcess, RequestsToEndCloseTheHostAlsoDuringStartUp) {
+  struct Case {
+    int signal;
+    Source engine;
+    int exitCode;
+  };
+  const Case cases[] = {
+      {SIGINT, Source::kEngine, 0},      {SIGTERM, Source::kEngine, 0},      {SIGHUP, Source::kEngine, 0},
+      {SIGINT, Source::kNeverLoads, 130}, {SIGTERM, Source::kNeverLoads, 143}, {SIGHUP, Source::kNeverLoads, 143},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.engine == Source::kEngine ? " running" : " starting"));
+    TempDir dir;
+    fs::copy_file(kBin / "halvix", dir.path() / "halvix");
+    fs::copy_file(kBin / "libhalvix_user32.so", dir.path() / "libhalvix_user32.so");
+    place(c.engine, dir.path() / "support.dat");
+    const fs::path socket = dir.path() / "m.sock";
+    const fs::path loading = dir.path() / "loading";
+    HostProcess host((dir.path() / "halvix").string(), {"--socket", socket.string()}, dir.path(),
+                     {"HALVIX_TEST_LOADING_MARK=" + loading.string()});
+    if (c.engine == Source::kEngine) {
+      ASSERT_TRUE(host.waitForSocket(socket.string()));
+    } else {
+      for (int i = 0; i < 2000 && !fs::exists(loading); ++i) std::this_thread::sleep_for(10ms);
+      ASSERT_TRUE(fs::exists(loading));
+    }
+    const auto asked = std::chrono::steady_clock::now();
+    ProcessOutcome end = host.finish(c.signal);
+    EXPECT_EQ(end.exitCode, c.exitCode) << end.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 20s);
+    EXPECT_FALSE(fs::exists(socket));
   }
 }
 

@@ -191,6 +191,16 @@ TEST_F(WindowTest, HostsTheViewAndFollowsItsMessagesUntilDestroyed) {
   EXPECT_FALSE(classRegistered());
 }
 
+TEST_F(WindowTest, ASecondCreateAndShowTakesColourEventsAgain) {
+  FlutterWindow window(project());
+  ASSERT_TRUE(window.CreateAndShow(L"Halvix", {10, 10}, {1024, 768}));
+  ASSERT_TRUE(window.CreateAndShow(L"Halvix", {10, 10}, {1024, 768}));
+  std::uint32_t colour = 0x00030201;
+  halvix::chroma::OnChromaEvent(halvix::chroma::kChromaColorEvent, &colour);
+  EXPECT_EQ(window.bridge().relay().color(), (halvix::chroma::ChromaColor{1, 2, 3}));
+  window.Destroy();
+}
+
 TEST_F(WindowTest, SocketsThatDoNotStartEndTheHostBeforeAnyWindow) {
   halvix::host::HostHooks hooks;
   hooks.startSockets = [] { return 10093; };
