@@ -67,7 +67,11 @@ TEST(ChromaThreads, EventsMeetTicksAndBridgesGoingAway) {
       bridge.reset();
       std::this_thread::sleep_for(5ms);
     }
-    EXPECT_GE(receivedCalls(*native).size(), 80u);
+    // Ticks 1 ms apart skip the lamp while its last call still waits; every
+    // round reaches the application at least once.
+    const std::size_t calls = receivedCalls(*native).size();
+    EXPECT_GE(calls, 4u);
+    EXPECT_LE(calls, 80u);
   }  // unloading the library stops its thread
   ::unsetenv("HALVIX_CHROMA_COLORS");
   sdk::setCurrentCorvelNative(nullptr);

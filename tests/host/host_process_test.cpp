@@ -131,8 +131,7 @@ TEST(HostProcess, RequestsToEndCloseTheHostAlsoDuringStartUp) {
     if (c.engine == Source::kEngine) {
       ASSERT_TRUE(host.waitForSocket(socket.string()));
     } else {
-      for (int i = 0; i < 2000 && !fs::exists(loading); ++i) std::this_thread::sleep_for(10ms);
-      ASSERT_TRUE(fs::exists(loading));
+      ASSERT_TRUE(halvix::test::waitUntil([&] { return fs::exists(loading); }));
     }
     const auto asked = std::chrono::steady_clock::now();
     ProcessOutcome end = host.finish(c.signal);

@@ -42,15 +42,6 @@ end
 return M
 )LUA";
 
-bool waitUntil(const std::function<bool()>& condition, std::chrono::seconds timeout = 20s) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
-
 TEST(StuckApplication, EndingAnActivationNeverWaitsWithoutBound) {
   sdk::setHotDevMode(true);
   struct Case {

@@ -56,15 +56,6 @@ int idleThreads() {
   return count;
 }
 
-bool waitUntil(const std::function<bool()>& condition, std::chrono::seconds timeout = 30s) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
-
 TEST(StuckWorkers, RunAtIdlePriorityAndBoundNewActivations) {
   sdk::setHotDevMode(true);
   HotDevApp app(kSpinningApp);

@@ -1,6 +1,7 @@
 #include "tests/support/hot_dev_app.h"
 
 #include <filesystem>
+#include <thread>
 
 #include "sdk/app_paths.h"
 
@@ -13,6 +14,15 @@ function M.onTick() M.ticks = M.ticks + 1 end
 function M.forwardPlateCall(cb, packed) cb(packed) end
 return M
 )LUA";
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
 
 void writeHotDevTree(const TempDir& root, const std::string& preloadSource) {
   std::filesystem::create_directories(root.path() / sdk::kHotDevProjectDir);

@@ -3,6 +3,7 @@
 // waiting on results that arrive from the SDK worker thread.
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -43,6 +44,9 @@ class Collector {
   std::condition_variable changed_;
   std::vector<std::string> items_;
 };
+
+// Polls `condition` until it holds (true) or `timeout` passes (false).
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
 // A ResultCallback that records "true:" / "false:<message>".
 sdk::ResultCallback recordResult(Collector& into);
