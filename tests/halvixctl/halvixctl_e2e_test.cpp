@@ -119,10 +119,17 @@ TEST_F(HalvixctlTest, ExitCodesAndRawOutput) {
   }
 }
 
-TEST_F(HalvixctlTest, ASecondHostOnTheSamePathIsRefused) {
-  Outcome second = runProgram({kBin + "/halvix", "--socket", socket}, scratch);
-  EXPECT_EQ(second.exitCode, 1);
-  EXPECT_NE(second.err.find("another host is listening on " + socket), std::string::npos) << second.err;
+TEST_F(HalvixctlTest, AHostThatCannotServeSaysWhyAndLeavesTheFirstAlone) {
+  const struct {
+    std::string path;
+    std::string reason;
+  } cases[] = {{socket, "another host is listening on " + socket}, {"", "no socket path was given after --socket"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    Outcome second = runProgram({kBin + "/halvix", "--socket", c.path}, scratch);
+    EXPECT_EQ(second.exitCode, 1);
+    EXPECT_NE(second.err.find("engine stand-in: " + c.reason), std::string::npos) << second.err;
+  }
   Outcome call = ctl({kChannel, "unInitSDK"});
   EXPECT_EQ(call.exitCode, 0) << call.err;
   EXPECT_EQ(call.out, "null\n");
