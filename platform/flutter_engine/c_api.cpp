@@ -101,6 +101,12 @@ int HalvixFlutterEngineSetFrameTimeout(FlutterDesktopEngineRef engine, uint32_t 
   return engine->core->setFrameTimeout(std::chrono::milliseconds(milliseconds));
 }
 
+int HalvixFlutterEngineSetBacklogLimits(FlutterDesktopEngineRef engine, size_t client_bytes, size_t total_bytes,
+                                        uint32_t drain_timeout_ms) {
+  if (!engine) return EINVAL;
+  return engine->core->setBacklogLimits(client_bytes, total_bytes, std::chrono::milliseconds(drain_timeout_ms));
+}
+
 // Sends to every connected Dart-side client; false when none is connected.
 bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger, const char* channel, const uint8_t* message,
                                  const size_t message_size) {
@@ -122,10 +128,9 @@ void FlutterDesktopMessengerSendResponse(FlutterDesktopMessengerRef messenger,
                                          const FlutterDesktopMessageResponseHandle* handle, const uint8_t* data,
                                          size_t data_length) {
   if (!messenger || !handle) return;
-  std::vector<uint8_t> bytes;
-  if (data && data_length) bytes.assign(data, data + data_length);
+  halvix::flutter_engine::ReplyFrame reply(data, data ? data_length : 0);
   std::lock_guard lock(messenger->mutex);
-  if (messenger->core) messenger->core->postResponse(responseIdOf(handle), std::move(bytes));
+  if (messenger->core) messenger->core->postResponse(responseIdOf(handle), std::move(reply));
 }
 
 void HalvixFlutterMessengerDiscardResponse(FlutterDesktopMessengerRef messenger,

@@ -40,28 +40,36 @@ bool EngineCore::send(const std::string& channel, const uint8_t* message, size_t
   return true;
 }
 
-void EngineCore::postResponse(uint64_t responseId, std::optional<std::vector<uint8_t>> data) {
-  runner_.post([weak = weak_from_this(), responseId, data = std::move(data)] {
-    if (auto core = weak.lock()) core->deliverResponse(responseId, data);
+void EngineCore::postResponse(uint64_t responseId, std::optional<ReplyFrame> reply) {
+  runner_.post([weak = weak_from_this(), responseId, reply = std::move(reply)]() mutable {
+    if (auto core = weak.lock()) core->deliverResponse(responseId, std::move(reply));
   });
 }
 
-void EngineCore::deliverResponse(uint64_t responseId, const std::optional<std::vector<uint8_t>>& answer) {
+void EngineCore::deliverResponse(uint64_t responseId, std::optional<ReplyFrame> reply) {
   auto it = responses_.find(responseId);
   if (it == responses_.end()) return;
   PendingResponse pending = it->second;
   responses_.erase(it);
-  if (!answer || pending.requestId == 0 || !sessions_.count(pending.session)) return;
-  const std::vector<uint8_t>& data = *answer;
-  if (data.size() > kMaxFrameBody - 5) {
+  if (!reply || pending.requestId == 0 || !sessions_.count(pending.session)) {
+    settle(pending.session, pending.cost);
+    return;
+  }
+  if (reply->payloadSize() > kMaxFrameBody - 5) {
     // The framing cannot carry it; an empty reply would read as "not
     // implemented", so the client is told nothing and let go instead.
-    std::cerr << "messenger: a reply of " << data.size() << " bytes is too large; dropping the client" << std::endl;
+    std::cerr << "messenger: a reply of " << reply->payloadSize() << " bytes is too large; dropping the client"
+              << std::endl;
     server_->drop(pending.session);
+    settle(pending.session, pending.cost);
     forgetSession(pending.session);
     return;
   }
-  server_->send({pending.session}, encodeReplyFrame(pending.requestId, data.data(), data.size()));
+  settle(pending.session, pending.cost, std::move(*reply).seal(pending.requestId));
+}
+
+void EngineCore::settle(uint64_t session, size_t cost, std::vector<uint8_t> reply) {
+  if (server_) server_->settle(session, cost, std::move(reply));
 }
 
 void EngineCore::onServerEvent(ServerEvent& event) {
@@ -70,7 +78,7 @@ void EngineCore::onServerEvent(ServerEvent& event) {
       if (!shutDown_) sessions_.insert(event.session);
       break;
     case ServerEvent::Kind::kFrame:
-      onFrame(event.session, event.frame);
+      onFrame(event.session, event.frame, event.cost);
       break;
     case ServerEvent::Kind::kClosed:
       forgetSession(event.session);
@@ -78,21 +86,26 @@ void EngineCore::onServerEvent(ServerEvent& event) {
   }
 }
 
-void EngineCore::onFrame(uint64_t session, Frame& frame) {
+void EngineCore::onFrame(uint64_t session, Frame& frame, size_t cost) {
   // A client the platform thread has already let go of is not heard.
-  if (!sessions_.count(session)) return;
+  if (!sessions_.count(session)) {
+    settle(session, cost);
+    return;
+  }
   auto keepAlive = shared_from_this();
   if (frame.kind == FrameKind::kReply) {
+    // Settled before the reply callback, which may destroy the engine.
+    settle(session, cost);
     auto it = outgoing_.find(frame.id);
     if (it == outgoing_.end() || !it->second.waitingOn.count(session)) return;
     finishOutgoing(frame.id, frame.payload.data(), frame.payload.size());
     return;
   }
   uint64_t responseId = nextResponseId_++;
-  responses_[responseId] = PendingResponse{session, frame.id};
+  responses_[responseId] = PendingResponse{session, frame.id, cost};
   auto handler = handlers_.find(frame.channel);
   if (handler == handlers_.end()) {
-    deliverResponse(responseId, std::vector<uint8_t>());
+    deliverResponse(responseId, ReplyFrame(nullptr, 0));
     return;
   }
   FlutterDesktopMessage message{sizeof(FlutterDesktopMessage), frame.channel.c_str(), frame.payload.data(),
@@ -118,7 +131,16 @@ void EngineCore::finishOutgoing(uint32_t id, const uint8_t* data, size_t size) {
 
 void EngineCore::forgetSession(uint64_t session) {
   if (!sessions_.erase(session)) return;
-  std::erase_if(responses_, [&](const auto& entry) { return entry.second.session == session; });
+  size_t cost = 0;
+  for (auto it = responses_.begin(); it != responses_.end();) {
+    if (it->second.session == session) {
+      cost += it->second.cost;
+      it = responses_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  if (cost) settle(session, cost);
   std::vector<uint32_t> unanswered;
   for (auto& [id, entry] : outgoing_) {
     entry.waitingOn.erase(session);
@@ -131,7 +153,17 @@ int EngineCore::setFrameTimeout(std::chrono::milliseconds timeout) {
   if (timeout.count() <= 0) return EINVAL;
   if (shutDown_) return ECANCELED;
   if (server_) return EBUSY;
-  frameTimeout_ = timeout;
+  limits_.frameTimeout = timeout;
+  return 0;
+}
+
+int EngineCore::setBacklogLimits(size_t clientBytes, size_t totalBytes, std::chrono::milliseconds drainTimeout) {
+  if (clientBytes == 0 || totalBytes == 0 || drainTimeout.count() <= 0) return EINVAL;
+  if (shutDown_) return ECANCELED;
+  if (server_) return EBUSY;
+  limits_.clientBacklog = clientBytes;
+  limits_.totalBacklog = totalBytes;
+  limits_.drainTimeout = drainTimeout;
   return 0;
 }
 
@@ -146,7 +178,7 @@ int EngineCore::listen(const std::string& path) {
     });
   };
   int error = 0;
-  server_ = MessengerServer::listen(path, frameTimeout_, std::move(events), &error);
+  server_ = MessengerServer::listen(path, limits_, std::move(events), &error);
   return error;
 }
 

@@ -76,9 +76,10 @@ class EngineCore : public std::enable_shared_from_this<EngineCore> {
             void* userData);
   // Any thread, with the messenger locked: the answer is posted to the
   // platform thread; an absent one forgets the message without a reply.
-  void postResponse(uint64_t responseId, std::optional<std::vector<uint8_t>> data);
+  void postResponse(uint64_t responseId, std::optional<ReplyFrame> reply);
 
   int setFrameTimeout(std::chrono::milliseconds timeout);
+  int setBacklogLimits(size_t clientBytes, size_t totalBytes, std::chrono::milliseconds drainTimeout);
   int listen(const std::string& path);
   // Tells the Dart side, as Flutter does on "flutter/system", that the
   // system's fonts changed.
@@ -95,6 +96,8 @@ class EngineCore : public std::enable_shared_from_this<EngineCore> {
   struct PendingResponse {
     uint64_t session;
     uint32_t requestId;
+    // What the request counts for in its client's backlog until answered.
+    size_t cost;
   };
   struct OutgoingReply {
     FlutterDesktopBinaryReply reply;
@@ -103,9 +106,10 @@ class EngineCore : public std::enable_shared_from_this<EngineCore> {
   };
 
   void onServerEvent(ServerEvent& event);
-  void onFrame(uint64_t session, Frame& frame);
+  void onFrame(uint64_t session, Frame& frame, size_t cost);
+  void settle(uint64_t session, size_t cost, std::vector<uint8_t> reply = {});
   void forgetSession(uint64_t session);
-  void deliverResponse(uint64_t responseId, const std::optional<std::vector<uint8_t>>& data);
+  void deliverResponse(uint64_t responseId, std::optional<ReplyFrame> reply);
   void finishOutgoing(uint32_t id, const uint8_t* data, size_t size);
 
   PlatformRunner runner_;
@@ -114,7 +118,7 @@ class EngineCore : public std::enable_shared_from_this<EngineCore> {
   FlutterDesktopPluginRegistrar registrar_{this};
   bool shutDown_ = false;
   FlutterDesktopView* view_ = nullptr;
-  std::chrono::milliseconds frameTimeout_ = MessengerServer::kDefaultFrameTimeout;
+  MessengerLimits limits_;
   std::map<std::string, Handler> handlers_;
   // Clients as the platform thread knows them: opened and not yet closed.
   std::set<uint64_t> sessions_;

@@ -115,16 +115,22 @@ int MessengerEndpoint::open(Acceptor& acceptor) {
   if (int error = clearStaleSocket(path_)) return error;
   boost::system::error_code error;
   acceptor.open(Protocol(AF_UNIX, 0), error);
-  if (!error) acceptor.bind(Protocol::endpoint(boost::asio::local::stream_protocol::endpoint(path_)), error);
+  if (error) return error.value();
+  // Linux gives the socket file the mode of the socket itself (less the
+  // umask), so the file is 0600 from the moment it exists. Setting it by
+  // path after bind would follow whatever another user had renamed into
+  // place meanwhile in a folder open to others.
+  if (::fchmod(acceptor.native_handle(), 0600) != 0) return errno;
+  acceptor.bind(Protocol::endpoint(boost::asio::local::stream_protocol::endpoint(path_)), error);
   if (error) return error.value();
   struct stat st {};
   if (::lstat(path_.c_str(), &st) != 0) return errno;
+  // What is at the path must be the socket just made, private to its user;
+  // anything else (a link renamed into place) is refused, never touched.
+  if (!S_ISSOCK(st.st_mode) || (st.st_mode & 077) != 0) return EPERM;
   bound_ = true;
   mark_[0] = st.st_dev;
   mark_[1] = st.st_ino;
-  // Nobody can connect before listen(), so tightening the mode first closes
-  // the window in which another user could reach the socket.
-  if (::chmod(path_.c_str(), 0600) != 0) return errno;
   acceptor.listen(boost::asio::socket_base::max_listen_connections, error);
   return error.value();
 }

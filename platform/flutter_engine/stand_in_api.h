@@ -44,6 +44,20 @@ FLUTTER_EXPORT int HalvixFlutterEngineListen(FlutterDesktopEngineRef engine, con
 // EBUSY once the engine listens.
 FLUTTER_EXPORT int HalvixFlutterEngineSetFrameTimeout(FlutterDesktopEngineRef engine, uint32_t milliseconds);
 
+// How much the engine holds for its clients: requests read and not yet
+// answered, replies and messages not yet written, frames coming in. A
+// client's next frame is read only while its client holds at most
+// `client_bytes` with it (16 MiB unless set) and all clients together at
+// most `total_bytes` (64 MiB unless set); a client that holds nothing needs
+// only that all together stay within `total_bytes` + `client_bytes`.
+// Meanwhile its socket is not read, and nothing is dropped. A client at a
+// bound whose queued output has not moved for `drain_timeout_ms` (60 s unless
+// set) is dropped. Platform thread only, before HalvixFlutterEngineListen. 0
+// on success; EINVAL for a null engine or a zero value, EBUSY once the engine
+// listens.
+FLUTTER_EXPORT int HalvixFlutterEngineSetBacklogLimits(FlutterDesktopEngineRef engine, size_t client_bytes,
+                                                       size_t total_bytes, uint32_t drain_timeout_ms);
+
 // Gives a message's response handle back unanswered: the engine forgets the
 // message and its client gets no reply for it, as when nobody answers. The
 // client wrapper calls it for a result object destroyed without an answer.

@@ -25,6 +25,7 @@ StandIn::StandIn(const std::filesystem::path& path) {
   setRunner_ = lookUp<decltype(setRunner_)>(library_, "HalvixFlutterSetPlatformTaskRunner");
   listen_ = lookUp<decltype(listen_)>(library_, "HalvixFlutterEngineListen");
   setFrameTimeout_ = lookUp<decltype(setFrameTimeout_)>(library_, "HalvixFlutterEngineSetFrameTimeout");
+  setBacklogLimits_ = lookUp<decltype(setBacklogLimits_)>(library_, "HalvixFlutterEngineSetBacklogLimits");
 }
 
 }  // namespace halvix::flutter_engine

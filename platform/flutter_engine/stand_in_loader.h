@@ -26,12 +26,17 @@ class StandIn {
   int setFrameTimeout(FlutterDesktopEngineRef engine, uint32_t milliseconds) const {
     return setFrameTimeout_(engine, milliseconds);
   }
+  int setBacklogLimits(FlutterDesktopEngineRef engine, size_t clientBytes, size_t totalBytes,
+                       uint32_t drainTimeoutMs) const {
+    return setBacklogLimits_(engine, clientBytes, totalBytes, drainTimeoutMs);
+  }
 
  private:
   platform::DynamicLibrary library_;
   decltype(&HalvixFlutterSetPlatformTaskRunner) setRunner_ = nullptr;
   decltype(&HalvixFlutterEngineListen) listen_ = nullptr;
   decltype(&HalvixFlutterEngineSetFrameTimeout) setFrameTimeout_ = nullptr;
+  decltype(&HalvixFlutterEngineSetBacklogLimits) setBacklogLimits_ = nullptr;
 };
 
 }  // namespace halvix::flutter_engine

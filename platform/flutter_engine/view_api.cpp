@@ -32,8 +32,11 @@ LRESULT CALLBACK viewProc(HWND window, UINT message, WPARAM wparam, LPARAM lpara
 // it; empty with `problem` set when there is none.
 std::string socketPathFor(const FlutterDesktopEngine& engine, std::string& problem) {
   const auto& arguments = engine.arguments;
-  for (std::size_t i = 0; i + 1 < arguments.size(); ++i)
-    if (arguments[i] == "--socket") return arguments[i + 1];
+  for (std::size_t i = 0; i + 1 < arguments.size(); ++i) {
+    if (arguments[i] != "--socket") continue;
+    if (arguments[i + 1].empty()) problem = "no socket path was given after --socket";
+    return arguments[i + 1];
+  }
   auto location = halvix::flutter_engine::defaultMessengerSocketLocation();
   problem = halvix::flutter_engine::prepareMessengerSocketFolder(location);
   return problem.empty() ? location.path : std::string();

@@ -1,6 +1,5 @@
 // The messenger's limits where the system lets a test reach them: the
-// socket's mode, what the engine has read of a client's bytes, and running
-// out of descriptors.
+// socket's mode and running out of descriptors.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -26,38 +25,6 @@ TEST_F(EngineTest, SocketIsPrivateToItsUser) {
   ASSERT_EQ(::stat(host.socketPath().c_str(), &st), 0);
   EXPECT_TRUE(S_ISSOCK(st.st_mode));
   EXPECT_EQ(st.st_mode & 0777, 0600u);
-}
-
-TEST_F(EngineTest, IncompleteFramesAreBoundedAcrossClients) {
-  using halvix::flutter_engine::kMaxFrameBody;
-  // Two clients may each hold all but the last byte of a largest frame; a
-  // third that adds to them is dropped. What a client held is given back
-  // when its frame completes or it goes.
-  Bytes largest = frameOfBody(1, kMaxFrameBody);
-  auto holdAllButOne = [&](MessengerClient& client) {
-    ASSERT_TRUE(client.sendRaw(largest.data(), largest.size() - 1));
-    ASSERT_TRUE(client.waitUntilRead(kWait));
-  };
-  MessengerClient first(host.socketPath());
-  std::optional<MessengerClient> second(host.socketPath());
-  holdAllButOne(first);
-  holdAllButOne(*second);
-  {
-    MessengerClient third(host.socketPath());
-    testing::internal::CaptureStderr();
-    third.sendRaw(largest.data(), 1 << 20);
-    EXPECT_TRUE(droppedByHost(third));
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("incomplete frames would hold more than"), std::string::npos);
-  }
-  ASSERT_TRUE(first.sendRaw(&largest.back(), 1));
-  EXPECT_EQ(first.waitReply(1, kWait, nullptr), MessengerClient::Outcome::kReply);
-  second.reset();
-  MessengerClient fourth(host.socketPath());
-  MessengerClient fifth(host.socketPath());
-  holdAllButOne(fourth);
-  holdAllButOne(fifth);
-  ASSERT_TRUE(fifth.sendRaw(&largest.back(), 1));
-  EXPECT_EQ(fifth.waitReply(1, kWait, nullptr), MessengerClient::Outcome::kReply);
 }
 
 // Process CPU time: what a thread spinning on accept would burn.

@@ -68,6 +68,27 @@ TEST(MessengerFraming, ProtocolErrorsFailTheReaderForGood) {
   }
 }
 
+TEST(MessengerFraming, ReaderTakesNoBodyBeforeItsFrameIsAdmitted) {
+  Bytes first = halvix::flutter_engine::encodeReplyFrame(1, nullptr, 0);
+  Bytes stream = first;
+  Bytes second = halvix::flutter_engine::encodeReplyFrame(2, nullptr, 0);
+  stream.insert(stream.end(), second.begin(), second.end());
+  FrameReader reader;
+  EXPECT_EQ(reader.take(stream.data(), stream.size()), 4u);
+  EXPECT_EQ(reader.awaiting(), 5u);
+  EXPECT_EQ(reader.pending(), 4u);
+  reader.admit();
+  EXPECT_FALSE(reader.awaiting());
+  EXPECT_EQ(reader.pending(), 9u);  // the prefix and room for the body
+  // The body, then the next prefix, which waits in turn.
+  EXPECT_EQ(reader.take(stream.data() + 4, stream.size() - 4), first.size());
+  auto frame = reader.next();
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->id, 1u);
+  EXPECT_EQ(reader.awaiting(), 5u);
+  EXPECT_FALSE(reader.next());
+}
+
 TEST(MessengerFraming, IncompleteFrameWaits) {
   Bytes frame = halvix::flutter_engine::encodeReplyFrame(1, nullptr, 0);
   FrameReader reader;
