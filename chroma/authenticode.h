@@ -17,7 +17,7 @@ long verifyEmbeddedSignature(const std::filesystem::path& path);
 // name. The signature itself is not verified here.
 std::string signerDisplayName(const std::filesystem::path& path);
 
-// True exactly when signerDisplayName is "Razer USA Ltd.", ignoring case.
+// True exactly when signerDisplayName is the vendor's (isVendorName).
 bool IsSignedByVendor(const std::filesystem::path& path);
 
 }  // namespace halvix::chroma

@@ -44,14 +44,14 @@ class AttachedBridge {
 
 ChromaBridge::ChromaBridge(const platform::NetworkAdapterSource& adapters)
     : state_(std::make_shared<BridgeState>(adapters)) {
-  Attach();
+  attach();
 }
 
-ChromaBridge::~ChromaBridge() { Detach(); }
+ChromaBridge::~ChromaBridge() { detach(); }
 
-void ChromaBridge::Attach() { AttachedBridge::instance().attach(state_); }
+void ChromaBridge::attach() { AttachedBridge::instance().attach(state_); }
 
-void ChromaBridge::Detach() {
+void ChromaBridge::detach() {
   AttachedBridge::instance().detach(state_.get());
 }
 
@@ -74,19 +74,19 @@ int ChromaBridge::InitChromaConnect(ChromaConnectApi& api) {
   return result;
 }
 
-void ChromaBridge::RegisterChannel(flutter::BinaryMessenger* messenger) {
+void ChromaBridge::registerChannel(flutter::BinaryMessenger* messenger) {
   registerRazerKitChannel(messenger, state_->relay, state_->sender);
 }
 
 void ChromaBridge::OnColorTick() { forwarder_.OnColorTick(sdk::currentCorvelNative(), state_); }
 
 std::int32_t OnChromaEvent(std::int32_t type, void* data) {
-  if (type != kChromaColorEvent || !data) return 0;
+  if (type != kChromaColourEvent || !data) return 0;
   const std::shared_ptr<BridgeState> bridge = AttachedBridge::instance().current();
   if (!bridge) return 0;
   std::uint32_t colour = 0;
   std::memcpy(&colour, data, sizeof colour);
-  bridge->relay.setColor({static_cast<std::int32_t>(colour & 0xFF), static_cast<std::int32_t>((colour >> 8) & 0xFF),
+  bridge->relay.setColour({static_cast<std::int32_t>(colour & 0xFF), static_cast<std::int32_t>((colour >> 8) & 0xFF),
                           static_cast<std::int32_t>((colour >> 16) & 0xFF)});
   return 0;
 }

@@ -19,7 +19,7 @@ static_assert(sizeof(ChromaGuid) == 16);
 
 // Event type whose data begins with a 32-bit colour: bits 0-7 red, 8-15
 // green, 16-23 blue.
-inline constexpr std::int32_t kChromaColorEvent = 1;
+inline constexpr std::int32_t kChromaColourEvent = 1;
 
 extern "C" {
 using ChromaEventCallback = std::int32_t (*)(std::int32_t type, void* data);

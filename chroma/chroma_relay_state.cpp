@@ -8,13 +8,13 @@ namespace halvix::chroma {
 
 ChromaRelayState::ChromaRelayState() : slotStorage_(new char[kSlotCount * kSlotSize]()) {}
 
-void ChromaRelayState::setColor(ChromaColor color) {
-  red_.store(color.red, std::memory_order_relaxed);
-  green_.store(color.green, std::memory_order_relaxed);
-  blue_.store(color.blue, std::memory_order_relaxed);
+void ChromaRelayState::setColour(ChromaColour colour) {
+  red_.store(colour.red, std::memory_order_relaxed);
+  green_.store(colour.green, std::memory_order_relaxed);
+  blue_.store(colour.blue, std::memory_order_relaxed);
 }
 
-ChromaColor ChromaRelayState::color() const {
+ChromaColour ChromaRelayState::colour() const {
   return {red_.load(std::memory_order_relaxed), green_.load(std::memory_order_relaxed),
           blue_.load(std::memory_order_relaxed)};
 }

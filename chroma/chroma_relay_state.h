@@ -13,11 +13,11 @@
 
 namespace halvix::chroma {
 
-struct ChromaColor {
+struct ChromaColour {
   std::int32_t red = 0;
   std::int32_t green = 0;
   std::int32_t blue = 0;
-  bool operator==(const ChromaColor&) const = default;
+  bool operator==(const ChromaColour&) const = default;
 };
 
 enum class DeviceChange {
@@ -43,8 +43,8 @@ class ChromaRelayState {
   // Each component is written and read whole, without ordering between
   // them: the tick may see a colour half-way through an update, and the
   // next tick sees the rest.
-  void setColor(ChromaColor color);
-  ChromaColor color() const;
+  void setColour(ChromaColour colour);
+  ChromaColour colour() const;
 
   // Switches a lamp on or off for the colour. On: stored in the first free
   // slot unless already present. An identifier longer than a slot holds, or

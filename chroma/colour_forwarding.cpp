@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "chroma/chroma_bridge.h"
+
 namespace halvix::chroma {
 namespace {
 
@@ -112,7 +114,7 @@ void ColourForwarder::CollectTargets(const ChromaRelayState& relay) {
   }
   targets_.resize(count);
   targetSlots_.resize(count);
-  const ChromaColor colour = relay.color();
+  const ChromaColour colour = relay.colour();
   colourMap_.find("b")->second = colour.blue;
   colourMap_.find("g")->second = colour.green;
   colourMap_.find("r")->second = colour.red;
@@ -137,7 +139,7 @@ void ColourForwarder::SendDeviceColors(sdk::CorvelNative& native) {
           ticket->clear();
           reportDeviceAnswer(args);
         },
-        pack(kSetColorMethod, targets_[i]));
+        pack(kSetColourMethod, targets_[i]));
   }
 }
 
@@ -149,7 +151,7 @@ void ColourForwarder::SendPackedColor(sdk::CorvelNative& native, std::weak_ptr<B
         ticket->clear();
         if (const std::shared_ptr<BridgeState> bridge = state.lock()) sendPackedAnswer(*bridge, args);
       },
-      pack(kSetColorPackedMethod, targets_.front()));
+      pack(kSetColourPackedMethod, targets_.front()));
 }
 
 }  // namespace halvix::chroma

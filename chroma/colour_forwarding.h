@@ -19,23 +19,18 @@
 
 #include <msgpack.hpp>
 
-#include "chroma/broadcast_sender.h"
 #include "chroma/chroma_relay_state.h"
 #include "sdk/corvel_native.h"
 
 namespace halvix::chroma {
 
 inline constexpr const char* kRazerControlPath = "api.razerkit.razer_halvix_control";
-inline constexpr const char* kSetColorMethod = "setColorWithoutResponse";
-inline constexpr const char* kSetColorPackedMethod = "setColorWithoutResponsePackedData";
+inline constexpr const char* kSetColourMethod = "setColorWithoutResponse";
+inline constexpr const char* kSetColourPackedMethod = "setColorWithoutResponsePackedData";
 
-// What the bridge shares with completions on the SDK worker thread and with
-// the Chroma Connect notification thread. Completions hold it weakly.
-struct BridgeState {
-  explicit BridgeState(const platform::NetworkAdapterSource& adapters) : sender(adapters) {}
-  ChromaRelayState relay;
-  BroadcastSender sender;
-};
+// The bridge's shared state (chroma_bridge.h), which a tick reads and a
+// broadcast reply's completion holds weakly.
+struct BridgeState;
 
 struct PackedReply {
   std::string address;

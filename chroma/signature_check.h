@@ -1,9 +1,9 @@
 #pragma once
 // Whether a Chroma Connect library file carries the vendor's valid
 // signature. Each target checks its own kind: on Windows the system verifies
-// the file's embedded Authenticode signature (signature_check_win32.cpp);
+// the file's embedded Authenticode signature (authenticode_win32.cpp);
 // elsewhere OpenSSL verifies the CMS signature appended to the file
-// (signature_check.cpp, module_signature.h).
+// (signature_check_posix.cpp, appended_signature.h).
 #include <filesystem>
 #include <optional>
 #include <string_view>
@@ -20,7 +20,7 @@ struct TrustStore {
 
 // True exactly when the file at `path`, whose whole content is `file`, is
 // signed validly (chain to a trusted root, code signing) and its first
-// signer's simple display name is "Razer USA Ltd.", ignoring case.
+// signer's simple display name is the vendor's (isVendorName).
 bool hasVendorSignature(const std::filesystem::path& path, std::string_view file, const TrustStore& trust);
 
 }  // namespace halvix::chroma

@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
   try {
     halvix::host::HostHooks hooks;
     hooks.onWindow = CloseOnRequest::setTarget;
-    status = halvix::host::RunHost(arguments, hooks);
+    status = halvix::host::runHost(arguments, hooks);
   } catch (const flutter::EngineLoadError& e) {
     std::fprintf(stderr, "halvix: %s\n", e.what());
     status = kEngineLoadFailed;

@@ -54,7 +54,7 @@ int APIENTRY wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
   }
 
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  const int status = halvix::host::RunHost(arguments);
+  const int status = halvix::host::runHost(arguments);
   // A window that could not be created ends the process without this
   // clean-up, as sockets and COM end with it anyway.
   if (status == 0) CoUninitialize();

@@ -1,6 +1,5 @@
 #include "host/flutter_window.h"
 
-#include <atomic>
 #include <optional>
 
 #include "platform/console.h"
@@ -8,22 +7,10 @@
 
 namespace halvix::host {
 
-namespace {
-std::atomic<FlutterWindow*> g_mainWindow{nullptr};
-}
-
-FlutterWindow* mainWindow() { return g_mainWindow.load(); }
-
 FlutterWindow::FlutterWindow(const flutter::DartProject& project, sdk::SdkDirectories directories)
-    : project_(project), directories_(std::move(directories)) {
-  g_mainWindow = this;
-}
+    : project_(project), directories_(std::move(directories)) {}
 
-FlutterWindow::~FlutterWindow() {
-  FlutterWindow* self = this;
-  g_mainWindow.compare_exchange_strong(self, nullptr);
-  flutter_controller_.reset();
-}
+FlutterWindow::~FlutterWindow() { flutter_controller_.reset(); }
 
 bool FlutterWindow::OnCreate() {
   if (!Win32Window::OnCreate()) return false;
@@ -32,11 +19,10 @@ bool FlutterWindow::OnCreate() {
   flutter_controller_ =
       std::make_unique<flutter::FlutterViewController>(frame.right - frame.left, frame.bottom - frame.top, project_);
   if (!flutter_controller_->engine() || !flutter_controller_->view()) return false;
-  // A window created again after being destroyed is the main one again.
-  g_mainWindow = this;
-  bridge_.Attach();
+  // A window created again after being destroyed takes colour events again.
+  bridge_.attach();
 
-  sdk::registerSdkPlugin(flutter_controller_->engine()->GetRegistrarForPlugin(kSdkPluginName), directories_);
+  sdk::registerSdkPlugin(flutter_controller_->engine()->GetRegistrarForPlugin(sdk::kSdkPluginName), directories_);
   SetChildContent(flutter_controller_->view()->GetNativeWindow());
 
   bridge_.InitChromaConnect();
@@ -44,22 +30,17 @@ bool FlutterWindow::OnCreate() {
     const std::string line = "Chroma Connect: " + bridge_.chromaStatus() + "\n";
     platform::consoleWrite(line.data(), line.size());
   }
-  bridge_.RegisterChannel(flutter_controller_->engine()->messenger());
-  SetTimer(GetHandle(), kColorTimerId, kColorTimerPeriodMs, nullptr);
+  bridge_.registerChannel(flutter_controller_->engine()->messenger());
+  SetTimer(GetHandle(), kColorTimerId, kColourTimerPeriodMs, nullptr);
   return true;
 }
 
 void FlutterWindow::OnDestroy() {
-  // Creation starts by destroying whatever window there was: with none yet,
-  // the window stays the main one.
-  if (!flutter_controller_ && !GetHandle()) return Win32Window::OnDestroy();
   // Late colour events and Lua completions must find no window from here on.
-  FlutterWindow* self = this;
-  g_mainWindow.compare_exchange_strong(self, nullptr);
-  bridge_.Detach();
+  bridge_.detach();
   // Releasing the controller destroys the engine, which destroys the SDK
   // plugin and with it the SDK's activation.
-  flutter_controller_.reset();
+  if (flutter_controller_) flutter_controller_ = nullptr;
   Win32Window::OnDestroy();
 }
 

@@ -14,8 +14,7 @@
 namespace halvix::host {
 
 inline constexpr UINT_PTR kColorTimerId = 100;
-inline constexpr UINT kColorTimerPeriodMs = 100;
-inline constexpr const char* kSdkPluginName = "FlutterLibCorvelPlugin";
+inline constexpr UINT kColourTimerPeriodMs = 100;
 
 class FlutterWindow : public Win32Window {
  public:
@@ -40,10 +39,5 @@ class FlutterWindow : public Win32Window {
   sdk::SdkDirectories directories_;
   std::unique_ptr<flutter::FlutterViewController> flutter_controller_;
 };
-
-// The main window, for the parts of the host that outlive a message: set
-// while a FlutterWindow exists and cleared before it goes, so that a late
-// event finds no window rather than a destroyed one.
-FlutterWindow* mainWindow();
 
 }  // namespace halvix::host

@@ -16,7 +16,7 @@ sdk::SdkDirectories sdkDirectoriesFrom(const std::vector<std::string>& arguments
   return directories;
 }
 
-int RunHost(const std::vector<std::string>& arguments, const HostHooks& hooks) {
+int runHost(const std::vector<std::string>& arguments, const HostHooks& hooks) {
   auto startSockets = hooks.startSockets ? hooks.startSockets : platform::socketsStartup;
   if (int error = startSockets()) {
     std::printf("Windows socket initialize failed(WSAStartup): %d\n", error);

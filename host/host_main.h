@@ -26,6 +26,6 @@ struct HostHooks {
 
 // Returns the exit code: 0 after the loop ended, 1 when sockets cannot be
 // started or the main window cannot be created.
-int RunHost(const std::vector<std::string>& arguments, const HostHooks& hooks = {});
+int runHost(const std::vector<std::string>& arguments, const HostHooks& hooks = {});
 
 }  // namespace halvix::host

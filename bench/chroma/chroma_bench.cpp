@@ -37,7 +37,7 @@ class Fixture {
     started.waitFor(1);
     halvix::sdk::setCurrentCorvelNative(native_.get());
     for (int i = 0; i < 128; ++i) bridge_.relay().SetDeviceEnabled("lamp-" + std::to_string(i), true);
-    bridge_.relay().setColor({255, 128, 0});
+    bridge_.relay().setColour({255, 128, 0});
   }
   ~Fixture() {
     halvix::sdk::setCurrentCorvelNative(nullptr);

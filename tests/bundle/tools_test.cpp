@@ -1,6 +1,4 @@
 // lsdpack and corvel-lua --bundle as their users run them.
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -19,11 +17,6 @@ struct Outcome {
   std::string out;
   std::string err;
 };
-
-std::string slurp(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 class ToolsTest : public testing::Test {
  protected:
@@ -124,7 +117,7 @@ TEST_F(ToolsTest, RefusesWhatCannotWork) {
 TEST_F(ToolsTest, ListMeetsCorruptBundles) {
   dir_.write("good/m.lua", "return 1");
   ASSERT_EQ(0, run("lsdpack", {"-o", path("ls.lsd"), path("good")}).status);
-  std::string bundle = slurp(path("ls.lsd"));
+  std::string bundle = readWholeFile(path("ls.lsd"));
 
   dir_.write("truncated.lsd", bundle.substr(0, 10));
   Outcome truncated = run("lsdpack", {"--list", path("truncated.lsd")});

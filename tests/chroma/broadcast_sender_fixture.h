@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/console.h"
-#include "platform/network_adapters.h"
 #include "platform/socket_io.h"
+#include "tests/support/loopback_adapters.h"
 
 namespace halvix::test {
 
@@ -35,14 +35,6 @@ inline std::string dotted(const sockaddr_in& address) {
   char text[INET_ADDRSTRLEN] = "";
   ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
   return text;
-}
-
-// Every address of 127.0.0.0/8 belongs to this one host, so the subnet's
-// "broadcast" is 127.0.0.1 itself: real sends stay on loopback.
-inline const platform::FixedNetworkAdapterSource& loopbackHost() {
-  static const platform::FixedNetworkAdapterSource source(
-      platform::AdapterListing::listed({{platform::kAdapterTypeEthernet, "127.0.0.1", "255.255.255.255"}}));
-  return source;
 }
 
 }  // namespace halvix::test

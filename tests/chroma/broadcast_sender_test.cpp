@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/chroma/broadcast_sender_fixture.h"
-#include "tests/chroma/open_handles.h"
+#include "tests/support/process_stats.h"
 #include "tests/support/udp_receiver.h"
 
 namespace halvix::test {
@@ -62,7 +62,7 @@ TEST(BroadcastSender, DestinationFromTheAdapterList) {
     BroadcastSender sender(adapters);
     ConsoleCapture console;
     EXPECT_EQ(c.found, sender.FindBroadcastAddress(c.address));
-    EXPECT_TRUE(sender.Configure(c.address, 4242));
+    sender.Configure(c.address, 4242);
     const sockaddr_in destination = sender.destination();
     EXPECT_EQ(AF_INET, destination.sin_family);
     EXPECT_EQ(c.destination, dotted(destination));

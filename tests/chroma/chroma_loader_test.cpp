@@ -14,8 +14,9 @@
 
 #include "chroma/chroma_bridge.h"
 #include "chroma/chroma_connect_api.h"
-#include "chroma/module_signature.h"
+#include "chroma/appended_signature.h"
 #include "tests/chroma/signing_kit.h"
+#include "tests/support/host_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace halvix::test {
@@ -51,11 +52,6 @@ bool initialiserRan(const fs::path& root) {
   return false;
 }
 
-std::string fileBytes(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // Finds the library in the Chroma folder under `programs`, trusting the kit's root.
 ChromaLoaderEnvironment chromaFolderEnvironment(const fs::path& programs) {
   ChromaLoaderEnvironment environment;
@@ -67,7 +63,7 @@ ChromaLoaderEnvironment chromaFolderEnvironment(const fs::path& programs) {
 
 void damage(const fs::path& library, Damage how) {
   if (how == Damage::None) return;
-  std::string bytes = fileBytes(library);
+  std::string bytes = readWholeFile(library);
   if (how == Damage::Tampered)
     bytes[bytes.size() / 3] ^= 0x20;
   else
@@ -163,6 +159,35 @@ TEST(ChromaConnectLoader, AcceptsOnlyTheVendorsSignedLibraryFromATrustedFolder) 
   }
 }
 
+TEST(AppendedSignature, VerdictIsTheFirstCheckThatFails) {
+  const SigningKit& kit = signingKit();
+  ASSERT_EQ(kit.problem(), "");
+  using chroma::TrustVerdict;
+  const struct {
+    const char* name;
+    Signer signer;
+    Damage damage;
+    TrustVerdict verdict;
+  } cases[] = {
+      {"the vendor", Signer::Vendor, Damage::None, TrustVerdict::Trusted},
+      {"another name is no concern of the verdict", Signer::OtherName, Damage::None, TrustVerdict::Trusted},
+      {"unsigned", Signer::None, Damage::None, TrustVerdict::NoSignature},
+      {"trailer cut off", Signer::Vendor, Damage::Truncated, TrustVerdict::NoSignature},
+      {"tampered after signing", Signer::Vendor, Damage::Tampered, TrustVerdict::BadSignature},
+      {"untrusted root", Signer::UntrustedRoot, Damage::None, TrustVerdict::UntrustedChain},
+      {"signer not for code signing", Signer::NotForCodeSigning, Damage::None, TrustVerdict::NotForCodeSigning},
+  };
+  const chroma::TrustStore trust{kit.trustedRoots()};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir root;
+    const fs::path library = kit.install(standInVariant(kMarked), root.path(), c.signer);
+    ASSERT_FALSE(library.empty());
+    damage(library, c.damage);
+    EXPECT_EQ(chroma::verifyAppendedSignature(readWholeFile(library), trust), c.verdict);
+  }
+}
+
 TEST(ChromaConnectLoader, RunsTheBytesItCheckedWhateverTheFileBecomesBeforeTheLoad) {
   ASSERT_EQ(signingKit().problem(), "");
   enum class Change { RewrittenInPlace, ReplacedByAnotherFile, Removed };
@@ -175,7 +200,7 @@ TEST(ChromaConnectLoader, RunsTheBytesItCheckedWhateverTheFileBecomesBeforeTheLo
       {"removed", Change::Removed},
   };
   // Its Init answers 5: had it run, Load would report 1627.
-  const std::string substitute = fileBytes(standInVariant("chroma_standin_init_fails"));
+  const std::string substitute = readWholeFile(standInVariant("chroma_standin_init_fails"));
   ASSERT_FALSE(substitute.empty());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -240,7 +265,7 @@ TEST(ChromaConnectLoader, SignerIsTheCertificatesSimpleDisplayName) {
     const fs::path library =
         signingKit().install(standInVariant(kMarked), programs / "Razer/ChromaBroadcast/bin", c.subject);
     ASSERT_FALSE(library.empty());
-    EXPECT_EQ(chroma::signerDisplayName(fileBytes(library)), c.displayName);
+    EXPECT_EQ(chroma::signerDisplayName(readWholeFile(library)), c.displayName);
     ChromaConnectApi api(chromaFolderEnvironment(programs));
     EXPECT_EQ(api.Load(chroma::kHalvixApplicationId), c.code);
   }
@@ -280,11 +305,11 @@ TEST(ChromaConnectLoader, ColourEventsReachOnlyTheAttachedBridge) {
     const char* name;
     std::int32_t type;
     const unsigned char* data;
-    chroma::ChromaColor expected;
+    chroma::ChromaColour expected;
   };
   static const unsigned char kColour[] = {0x99, 0x66, 0x33, 0x00};
   static const unsigned char kHighByte[] = {0x01, 0x02, 0x03, 0xff};
-  const chroma::ChromaColor before{9, 9, 9};
+  const chroma::ChromaColour before{9, 9, 9};
   const Case cases[] = {
       {"colour event", 1, kColour, {0x99, 0x66, 0x33}},
       {"the top byte is not read", 1, kHighByte, {1, 2, 3}},
@@ -295,16 +320,16 @@ TEST(ChromaConnectLoader, ColourEventsReachOnlyTheAttachedBridge) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ChromaBridge bridge;
-    bridge.relay().setColor(before);
+    bridge.relay().setColour(before);
     std::uint32_t data[1] = {};
     if (c.data) std::memcpy(data, c.data, sizeof data);
     EXPECT_EQ(chroma::OnChromaEvent(c.type, c.data ? data : nullptr), 0);
-    EXPECT_EQ(bridge.relay().color(), c.expected);
+    EXPECT_EQ(bridge.relay().colour(), c.expected);
     // Once detached, nothing reaches it.
-    bridge.relay().setColor(before);
-    bridge.Detach();
+    bridge.relay().setColour(before);
+    bridge.detach();
     EXPECT_EQ(chroma::OnChromaEvent(c.type, c.data ? data : nullptr), 0);
-    EXPECT_EQ(bridge.relay().color(), before);
+    EXPECT_EQ(bridge.relay().colour(), before);
   }
 }
 

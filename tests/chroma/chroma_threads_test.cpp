@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 
 bool waitForColour(chroma::ChromaRelayState& relay) {
   const auto deadline = std::chrono::steady_clock::now() + 20s;
-  while (relay.color() == chroma::ChromaColor{}) {
+  while (relay.colour() == chroma::ChromaColour{}) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(1ms);
   }

@@ -15,6 +15,7 @@
 #include "sdk/globals.h"
 #include "tests/chroma/lamp_app.h"
 #include "tests/support/hot_dev_app.h"
+#include "tests/support/loopback_adapters.h"
 #include "tests/support/udp_receiver.h"
 
 namespace halvix::test {
@@ -25,14 +26,6 @@ using chroma::PackedReply;
 using namespace std::chrono_literals;
 using testing::HasSubstr;
 using testing::Not;
-
-// Every address of 127.0.0.0/8 is this host's own: the subnet's broadcast
-// address is 127.0.0.1 itself, so the sender stays on loopback.
-const platform::NetworkAdapterSource& loopbackHost() {
-  static const platform::FixedNetworkAdapterSource source(
-      platform::AdapterListing::listed({{platform::kAdapterTypeEthernet, "127.0.0.1", "255.255.255.255"}}));
-  return source;
-}
 
 // The lamp call for a one-letter identifier with the colour (255, 128, 0).
 std::string lampCall(char identifier) {
@@ -90,7 +83,7 @@ TEST_F(ColourForwardingTest, EachTickCallsTheEnabledLampsInSlotOrderOrTheBroadca
 
   for (const char* id : {"A", "B", "C"}) relay.SetDeviceEnabled(id, true);
   relay.SetDeviceEnabled("B", false);
-  relay.setColor({255, 128, 0});
+  relay.setColour({255, 128, 0});
   std::string printed;
   EXPECT_EQ(tick(&printed), (std::vector<std::string>{lampCall('A'), lampCall('C')}));
   EXPECT_EQ(count(printed, "setColor failed: lamp offline\n"), 1u) << printed;
@@ -230,7 +223,7 @@ TEST_F(ColourForwardingTest, ASlowApplicationGetsTheLatestColourAndStillAnswersO
   controlCall(*native_, "slow:20");
   testing::internal::CaptureStdout();
   for (int t = 0; t < 20; ++t) {
-    relay.setColor({t, 0, 0});
+    relay.setColour({t, 0, 0});
     bridge_->OnColorTick();
     std::this_thread::sleep_for(100ms);
   }
@@ -244,7 +237,7 @@ TEST_F(ColourForwardingTest, ASlowApplicationGetsTheLatestColourAndStillAnswersO
       if (waiting.waiting(i)) return false;
     return true;
   }));
-  relay.setColor({255, 128, 0});
+  relay.setColour({255, 128, 0});
   bridge_->OnColorTick();
   std::vector<std::string> calls = receivedCalls(*native_);
   testing::internal::GetCapturedStdout();

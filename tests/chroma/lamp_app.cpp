@@ -1,9 +1,8 @@
 #include "tests/chroma/lamp_app.h"
 
-#include <fstream>
-#include <iterator>
-
 #include <msgpack.hpp>
+
+#include "tests/support/host_process.h"
 
 namespace halvix::test {
 namespace {
@@ -45,8 +44,7 @@ return M
 
 std::unique_ptr<HotDevApp> makeLampApp() {
   auto app = std::make_unique<HotDevApp>(kLampApp);
-  std::ifstream messagePack(HALVIX_MESSAGEPACK_LUA, std::ios::binary);
-  app->write("base/MessagePack.lua", std::string(std::istreambuf_iterator<char>(messagePack), {}));
+  app->write("base/MessagePack.lua", readWholeFile(HALVIX_MESSAGEPACK_LUA));
   return app;
 }
 

@@ -1,17 +1,14 @@
 #include "tests/chroma/signing_kit.h"
 
 #include <openssl/err.h>
-#include <openssl/evp.h>
 #include <openssl/pem.h>
-#include <openssl/x509.h>
-#include <openssl/x509v3.h>
 
-#include <memory>
 #include <random>
 #include <vector>
 
 #include "chroma/chroma_connect_abi.h"
-#include "tests/chroma/run_program.h"
+#include "chroma/openssl_handles.h"
+#include "tests/support/host_process.h"
 
 namespace halvix::test {
 namespace {
@@ -21,17 +18,10 @@ namespace fs = std::filesystem;
 const std::string kScript = std::string(HALVIX_SOURCE_DIR) + "/scripts/make-chroma-signer.sh";
 const std::string kSignTool = std::string(HALVIX_BIN_DIR) + "/chroma-sign";
 
-template <auto Free>
-struct Deleter {
-  template <typename T>
-  void operator()(T* p) const {
-    Free(p);
-  }
-};
-using Key = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
-using Certificate = std::unique_ptr<X509, Deleter<X509_free>>;
-using Bio = std::unique_ptr<BIO, Deleter<BIO_free>>;
-using Extension = std::unique_ptr<X509_EXTENSION, Deleter<X509_EXTENSION_free>>;
+using chroma::openssl::Bio;
+using chroma::openssl::Certificate;
+using chroma::openssl::Extension;
+using chroma::openssl::Key;
 
 bool addExtension(X509* certificate, X509* issuer, int nid, const std::string& value) {
   X509V3_CTX context;
@@ -106,7 +96,7 @@ SigningKit::SigningKit() {
   const std::string err = (keys_.path() / "script.err").string();
   for (const auto& run : runs) {
     if (runToEnd(run, "/dev/null", err.c_str()) != 0) {
-      problem_ = "make-chroma-signer.sh failed: " + fileText(err);
+      problem_ = "make-chroma-signer.sh failed: " + readWholeFile(err);
       return;
     }
   }

@@ -4,13 +4,13 @@
 #include <elf.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/host_process.h"
 
 namespace {
 
@@ -19,8 +19,7 @@ namespace fs = std::filesystem;
 // The run-path entries (DT_RUNPATH and DT_RPATH) of a 64-bit ELF file; none
 // for a file that is not one.
 std::optional<std::vector<std::string>> runPathEntries(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string bytes = halvix::test::readWholeFile(file);
   Elf64_Ehdr header;
   if (bytes.size() < sizeof header || bytes.compare(0, SELFMAG, ELFMAG) != 0 || bytes[EI_CLASS] != ELFCLASS64)
     return std::nullopt;

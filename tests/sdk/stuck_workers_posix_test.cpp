@@ -17,6 +17,7 @@
 #include "sdk/activation.h"
 #include "sdk/corvel_native.h"
 #include "sdk/globals.h"
+#include "tests/support/host_process.h"
 #include "tests/support/hot_dev_app.h"
 
 namespace halvix::test {
@@ -43,8 +44,7 @@ return M
 int idleThreads() {
   int count = 0;
   for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    std::ifstream in(task.path() / "stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string stat = readWholeFile(task.path() / "stat");
     // Fields after the command name, which may hold spaces: the state is
     // field 3 and the policy field 41.
     std::istringstream fields(stat.substr(stat.rfind(')') + 2));

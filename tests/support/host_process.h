@@ -2,8 +2,8 @@
 // The halvix executable as a child process: started with arguments and an
 // environment of its own, its standard output and error kept in files, and
 // asked to end (a signal; on Windows WM_CLOSE to its windows, or
-// TerminateProcess). host_process.cpp on POSIX systems,
-// host_process_win32.cpp on Windows.
+// TerminateProcess). What every system shares is in host_process.cpp, the
+// rest in host_process_posix.cpp and host_process_win32.cpp.
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -20,12 +20,31 @@ struct ProcessOutcome {
   std::string err;
 };
 
+// Where a child's standard output and error go; the same path for both
+// interleaves them in one file, as "2>&1" does.
+struct OutputFiles {
+  std::filesystem::path out;
+  std::filesystem::path err;
+};
+
+// The file that swallows whatever is written to it.
+inline const char* const kNullDevice =
+#ifdef _WIN32
+    "NUL";
+#else
+    "/dev/null";
+#endif
+
 class HostProcess {
  public:
-  // Starts `program` with `arguments`; `environment` entries ("NAME=value")
-  // are added to this process's environment. Output goes to files in `logs`.
+  // Starts `program` (found on the search path unless it names a folder)
+  // with `arguments`; `environment` entries ("NAME=value") are added to this
+  // process's environment. Output goes to out.txt and err.txt in `logs`.
   HostProcess(const std::string& program, const std::vector<std::string>& arguments,
               const std::filesystem::path& logs, const std::vector<std::string>& environment = {});
+  // The same with the output in the files given.
+  HostProcess(const std::string& program, const std::vector<std::string>& arguments, const OutputFiles& files,
+              const std::vector<std::string>& environment = {});
   // Kills a process still running.
   ~HostProcess();
   HostProcess(const HostProcess&) = delete;
@@ -47,6 +66,10 @@ class HostProcess {
   ProcessOutcome kill();
 
  private:
+  // Starts the process, its output going to outPath_ and errPath_.
+  void start(const std::string& program, const std::vector<std::string>& arguments,
+             const std::vector<std::string>& environment);
+
   // The process id on POSIX systems, the process handle on Windows; 0 when
   // there is none.
   std::intptr_t process_ = 0;
@@ -60,6 +83,11 @@ class HostProcess {
 // Runs a program to its end.
 ProcessOutcome runToEnd(const std::string& program, const std::vector<std::string>& arguments,
                         const std::filesystem::path& logs, const std::vector<std::string>& environment = {});
+// Runs a command (its program first) to its end, its standard output and
+// error going to the files given (or nowhere). Its exit code, or -1 when it
+// could not start or did not exit.
+int runToEnd(const std::vector<std::string>& command, const std::filesystem::path& outPath = kNullDevice,
+             const std::filesystem::path& errPath = kNullDevice);
 
 std::string readWholeFile(const std::filesystem::path& path);
 

@@ -8,8 +8,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "platform/flutter_engine/messenger_socket.h"
@@ -106,21 +104,13 @@ bool connects(const std::string& path) {
 
 }  // namespace
 
-std::string readWholeFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-HostProcess::HostProcess(const std::string& program, const std::vector<std::string>& arguments,
-                         const std::filesystem::path& logs, const std::vector<std::string>& environment)
-    : outPath_(logs / "out.txt"), errPath_(logs / "err.txt") {
+void HostProcess::start(const std::string& program, const std::vector<std::string>& arguments,
+                        const std::vector<std::string>& environment) {
   std::wstring commandLine = quoted(widen(program));
   for (const auto& argument : arguments) commandLine += L" " + quoted(widen(argument));
   std::wstring block = environmentBlock(environment);
   HANDLE out = inheritableFile(outPath_);
-  HANDLE err = inheritableFile(errPath_);
+  HANDLE err = errPath_ == outPath_ ? out : inheritableFile(errPath_);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -136,11 +126,7 @@ HostProcess::HostProcess(const std::string& program, const std::vector<std::stri
     process_ = reinterpret_cast<std::intptr_t>(created.hProcess);
   }
   if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
-  if (err != INVALID_HANDLE_VALUE) CloseHandle(err);
-}
-
-HostProcess::~HostProcess() {
-  if (process_ != 0) kill();
+  if (err != INVALID_HANDLE_VALUE && err != out) CloseHandle(err);
 }
 
 bool HostProcess::waitForSocket(const std::string& path, std::chrono::milliseconds timeout) {
@@ -183,7 +169,6 @@ ProcessOutcome HostProcess::finish(int signal) {
   return outcome;
 }
 
-ProcessOutcome HostProcess::close() { return finish(SIGTERM); }
 ProcessOutcome HostProcess::kill() {
   if (process_ != 0 && !exited_) {
     TerminateProcess(handleOf(process_), 1);
@@ -191,12 +176,6 @@ ProcessOutcome HostProcess::kill() {
     exitCode_ = -1;
   }
   return finish(0);
-}
-
-ProcessOutcome runToEnd(const std::string& program, const std::vector<std::string>& arguments,
-                        const std::filesystem::path& logs, const std::vector<std::string>& environment) {
-  HostProcess process(program, arguments, logs, environment);
-  return process.finish(0);
 }
 
 }  // namespace halvix::test

@@ -26,4 +26,9 @@ long residentKiB() {
   return static_cast<long>(counters.WorkingSetSize / 1024);
 }
 
+std::size_t openHandles() {
+  DWORD count = 0;
+  return GetProcessHandleCount(GetCurrentProcess(), &count) ? count : 0;
+}
+
 }  // namespace halvix::test

@@ -140,7 +140,7 @@ class Notifier {
                                 : steps[n % steps.size()];
       // Stamped first: the event time is when the colour left the library.
       stamp(stamps.get(), step.colour);
-      emit(halvix::chroma::kChromaColorEvent, step.colour);
+      emit(halvix::chroma::kChromaColourEvent, step.colour);
       if (n % kOtherEventEvery == kOtherEventEvery - 1) emit(kOtherEventType, 0xFFFFFFFFu);
       if (!pause(step.pause)) return;
     }

@@ -3,37 +3,29 @@
 // file already carries is replaced.
 //
 //   chroma-sign --key KEY.pem --cert CERT.pem [--chain CHAIN.pem] [--output OUT] FILE
-#include <openssl/bio.h>
-#include <openssl/cms.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
-#include <openssl/x509.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <optional>
 #include <string>
 
-#include "chroma/module_signature.h"
+#include "chroma/appended_signature.h"
+#include "chroma/openssl_handles.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: chroma-sign --key KEY.pem --cert CERT.pem [--chain CHAIN.pem] [--output OUT] FILE\n";
 
-template <auto Free>
-struct Deleter {
-  template <typename T>
-  void operator()(T* p) const {
-    Free(p);
-  }
-};
-struct CertificatesDeleter {
-  void operator()(STACK_OF(X509) * certificates) const { sk_X509_pop_free(certificates, X509_free); }
-};
+using halvix::chroma::openssl::Bio;
+using halvix::chroma::openssl::Certificate;
+using halvix::chroma::openssl::Certificates;
+using halvix::chroma::openssl::Cms;
+using halvix::chroma::openssl::Key;
 
 int fail(const std::string& what) {
   std::fprintf(stderr, "chroma-sign: %s\n", what.c_str());
@@ -47,9 +39,7 @@ std::optional<std::string> readFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-std::unique_ptr<BIO, Deleter<BIO_free>> openPem(const std::string& path) {
-  return std::unique_ptr<BIO, Deleter<BIO_free>>(BIO_new_file(path.c_str(), "r"));
-}
+Bio openPem(const std::string& path) { return Bio(BIO_new_file(path.c_str(), "r")); }
 
 }  // namespace
 
@@ -78,14 +68,12 @@ int main(int argc, char** argv) {
   if (outputPath.empty()) outputPath = inputPath;
 
   auto keyBio = openPem(keyPath);
-  std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>> key(
-      keyBio ? PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr) : nullptr);
+  Key key(keyBio ? PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr) : nullptr);
   if (!key) return fail("cannot read the private key " + keyPath);
   auto certBio = openPem(certPath);
-  std::unique_ptr<X509, Deleter<X509_free>> cert(certBio ? PEM_read_bio_X509(certBio.get(), nullptr, nullptr, nullptr)
-                                                         : nullptr);
+  Certificate cert(certBio ? PEM_read_bio_X509(certBio.get(), nullptr, nullptr, nullptr) : nullptr);
   if (!cert) return fail("cannot read the certificate " + certPath);
-  std::unique_ptr<STACK_OF(X509), CertificatesDeleter> chain(sk_X509_new_null());
+  Certificates chain(sk_X509_new_null());
   if (!chainPath.empty()) {
     auto chainBio = openPem(chainPath);
     if (!chainBio) return fail("cannot read the chain " + chainPath);
@@ -98,9 +86,8 @@ int main(int argc, char** argv) {
   std::string content(file->data(), file->size());
   if (auto signature = halvix::chroma::splitAppendedSignature(content)) content = std::string(signature->content);
 
-  std::unique_ptr<BIO, Deleter<BIO_free>> data(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())));
-  std::unique_ptr<CMS_ContentInfo, Deleter<CMS_ContentInfo_free>> cms(
-      data ? CMS_sign(cert.get(), key.get(), chain.get(), data.get(), CMS_BINARY | CMS_DETACHED) : nullptr);
+  Bio data(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())));
+  Cms cms(data ? CMS_sign(cert.get(), key.get(), chain.get(), data.get(), CMS_BINARY | CMS_DETACHED) : nullptr);
   if (!cms) return fail("signing failed");
   unsigned char* der = nullptr;
   const int length = i2d_CMS_ContentInfo(cms.get(), &der);

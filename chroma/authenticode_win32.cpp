@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "chroma/authenticode.h"
+#include "chroma/vendor_name.h"
 #include "platform/text_win32.h"
 
 namespace halvix::chroma {
 namespace {
 
-constexpr wchar_t kVendorName[] = L"Razer USA Ltd.";
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 struct StoreClose {
@@ -97,11 +97,7 @@ std::string signerDisplayName(const std::filesystem::path& path) {
   return platform::narrow(name);
 }
 
-bool IsSignedByVendor(const std::filesystem::path& path) {
-  const std::wstring name = platform::widen(signerDisplayName(path));
-  return !name.empty() && ::CompareStringOrdinal(name.c_str(), static_cast<int>(name.size()), kVendorName, -1, TRUE) ==
-                              CSTR_EQUAL;
-}
+bool IsSignedByVendor(const std::filesystem::path& path) { return isVendorName(signerDisplayName(path)); }
 
 bool hasVendorSignature(const std::filesystem::path& path, std::string_view, const TrustStore&) {
   return verifyEmbeddedSignature(path) == 0 && IsSignedByVendor(path);

@@ -14,6 +14,7 @@
 #include "platform/flutter/standard_codec.h"
 #include "platform/flutter_engine/messenger_client.h"
 #include "tests/support/engine_host.h"
+#include "tests/support/loopback_adapters.h"
 
 namespace halvix::test {
 namespace {
@@ -47,10 +48,6 @@ EncodableValue deviceArgs(const std::string& uuid, bool enable) {
   return deviceArgs(EncodableValue(uuid), EncodableValue(enable));
 }
 
-// Every 127.x address is this host, so a configured sender stays on loopback.
-const platform::FixedNetworkAdapterSource kLoopbackHost(
-    platform::AdapterListing::listed({{platform::kAdapterTypeEthernet, "127.0.0.1", "255.255.255.255"}}));
-
 struct Snapshot {
   std::vector<std::string> devices;
   bool broadcastEnabled = false;
@@ -61,7 +58,7 @@ struct Snapshot {
 
 class RazerKitHost {
  public:
-  RazerKitHost() : sender_(kLoopbackHost) {
+  RazerKitHost() : sender_(loopbackHost()) {
     messenger_ = std::make_unique<flutter::BinaryMessengerImpl>(host_.messenger());
     chroma::registerRazerKitChannel(messenger_.get(), relay_, sender_);
     host_.start();

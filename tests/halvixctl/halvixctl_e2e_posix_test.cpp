@@ -27,12 +27,6 @@ constexpr const char* kChannel = "com.brisktide.corvel.methodchannel";
 using halvix::test::ProcessOutcome;
 using Outcome = ProcessOutcome;
 
-Outcome runProgram(std::vector<std::string> args, const halvix::test::TempDir& dir) {
-  std::string program = args.front();
-  args.erase(args.begin());
-  return halvix::test::runToEnd(program, args, dir.path());
-}
-
 class HalvixctlTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -61,8 +55,8 @@ class HalvixctlTest : public testing::Test {
   }
 
   Outcome ctl(std::vector<std::string> args) {
-    args.insert(args.begin(), {kBin + "/halvixctl", "--socket", socket});
-    return runProgram(args, scratch);
+    args.insert(args.begin(), {"--socket", socket});
+    return halvix::test::runToEnd(kBin + "/halvixctl", args, scratch.path());
   }
 
   halvix::test::TempDir app;
@@ -126,7 +120,7 @@ TEST_F(HalvixctlTest, AHostThatCannotServeSaysWhyAndLeavesTheFirstAlone) {
   } cases[] = {{socket, "another host is listening on " + socket}, {"", "no socket path was given after --socket"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reason);
-    Outcome second = runProgram({kBin + "/halvix", "--socket", c.path}, scratch);
+    Outcome second = halvix::test::runToEnd(kBin + "/halvix", {"--socket", c.path}, scratch.path());
     EXPECT_EQ(second.exitCode, 1);
     EXPECT_NE(second.err.find("engine stand-in: " + c.reason), std::string::npos) << second.err;
   }
@@ -170,7 +164,8 @@ TEST(Halvixctl, NeitherEndTrustsWhatAnotherUserControls) {
   ::close(report[1]);
   char ready = 0;
   ASSERT_EQ(::read(report[0], &ready, 1), 1);
-  Outcome run = runProgram({kBin + "/halvixctl", "--socket", path, kChannel, "initSDK", R"({"lsdName":"secret"})"}, dir);
+  Outcome run = halvix::test::runToEnd(
+      kBin + "/halvixctl", {"--socket", path, kChannel, "initSDK", R"({"lsdName":"secret"})"}, dir.path());
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("refusing the messenger at " + path + ": it is served by uid 65534"), std::string::npos)
@@ -188,7 +183,7 @@ TEST(Halvixctl, NeitherEndTrustsWhatAnotherUserControls) {
   std::filesystem::create_directory(runtime);
   ASSERT_EQ(::chown(runtime.c_str(), other, other), 0);
   ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-  Outcome host = runProgram({kBin + "/halvix"}, dir);
+  Outcome host = halvix::test::runToEnd(kBin + "/halvix", {}, dir.path());
   ::unsetenv("XDG_RUNTIME_DIR");
   EXPECT_EQ(host.exitCode, 1);
   EXPECT_NE(host.err.find("the socket folder " + runtime.string() + " belongs to uid 65534, not to you"),

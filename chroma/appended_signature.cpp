@@ -1,35 +1,21 @@
-#include "chroma/module_signature.h"
+#include "chroma/appended_signature.h"
 
 #include <openssl/asn1.h>
-#include <openssl/bio.h>
-#include <openssl/cms.h>
 #include <openssl/err.h>
 #include <openssl/objects.h>
-#include <openssl/x509.h>
-#include <openssl/x509_vfy.h>
-#include <openssl/x509v3.h>
 
-#include <memory>
-#include <strings.h>
+#include "chroma/openssl_handles.h"
+#include "chroma/vendor_name.h"
 
 namespace halvix::chroma {
 namespace {
 
-template <auto Free>
-struct Deleter {
-  template <typename T>
-  void operator()(T* p) const {
-    Free(p);
-  }
-};
-using Cms = std::unique_ptr<CMS_ContentInfo, Deleter<CMS_ContentInfo_free>>;
-using Bio = std::unique_ptr<BIO, Deleter<BIO_free>>;
-using Store = std::unique_ptr<X509_STORE, Deleter<X509_STORE_free>>;
-using StoreContext = std::unique_ptr<X509_STORE_CTX, Deleter<X509_STORE_CTX_free>>;
-struct CertificatesDeleter {
-  void operator()(STACK_OF(X509) * certificates) const { sk_X509_pop_free(certificates, X509_free); }
-};
-using Certificates = std::unique_ptr<STACK_OF(X509), CertificatesDeleter>;
+using openssl::Bio;
+using openssl::Certificates;
+using openssl::Cms;
+using openssl::GeneralNames;
+using openssl::Store;
+using openssl::StoreContext;
 
 // OpenSSL reports failures on a per-thread queue; nothing here reads it,
 // and nothing may be left on it for unrelated code to find.
@@ -83,11 +69,6 @@ std::string utf8Text(const ASN1_STRING* value) {
   OPENSSL_free(utf8);
   return text;
 }
-
-struct GeneralNamesDeleter {
-  void operator()(GENERAL_NAMES* names) const { GENERAL_NAMES_free(names); }
-};
-using GeneralNames = std::unique_ptr<GENERAL_NAMES, GeneralNamesDeleter>;
 
 // The name Windows gives a certificate (CertGetNameString's simple display
 // name), so that both systems accept the same signers: the first of these
@@ -185,10 +166,6 @@ std::string signerDisplayName(std::string_view file) {
   return certificate ? simpleDisplayName(certificate) : std::string();
 }
 
-bool IsSignedByVendor(std::string_view file) {
-  constexpr std::string_view kVendor = "Razer USA Ltd.";
-  const std::string name = signerDisplayName(file);
-  return name.size() == kVendor.size() && ::strncasecmp(name.c_str(), kVendor.data(), kVendor.size()) == 0;
-}
+bool IsSignedByVendor(std::string_view file) { return isVendorName(signerDisplayName(file)); }
 
 }  // namespace halvix::chroma

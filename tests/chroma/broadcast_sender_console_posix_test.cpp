@@ -10,7 +10,7 @@
 
 #include "chroma/broadcast_sender.h"
 #include "tests/chroma/broadcast_sender_fixture.h"
-#include "tests/chroma/open_handles.h"
+#include "tests/support/process_stats.h"
 #include "tests/support/udp_receiver.h"
 
 namespace halvix::test {
@@ -39,7 +39,8 @@ TEST(BroadcastSender, AdapterListFailuresGoToTheConsole) {
     ConsoleCapture console;
     platform::setConsolePresent(c.console);
     EXPECT_EQ("", sender.FindBroadcastAddress("192.168.1.50"));
-    EXPECT_TRUE(sender.Configure("192.168.1.50", 4242));
+    sender.Configure("192.168.1.50", 4242);
+    EXPECT_EQ(4242, sender.port());
     EXPECT_EQ("255.255.255.255", dotted(sender.destination()));
     // Once from the direct call, once from Configure.
     EXPECT_EQ(std::string(c.printed) + c.printed, console.text());

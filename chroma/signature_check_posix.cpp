@@ -1,6 +1,6 @@
 #include "chroma/signature_check.h"
 
-#include "chroma/module_signature.h"
+#include "chroma/appended_signature.h"
 
 namespace halvix::chroma {
 

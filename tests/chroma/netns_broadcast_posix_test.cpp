@@ -5,22 +5,17 @@
 // payload. Nothing here touches the machine's own namespace.
 #include <fcntl.h>
 #include <sched.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "tests/chroma/run_program.h"
+#include "tests/support/host_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/udp_receiver.h"
 
@@ -100,9 +95,9 @@ TEST(BroadcastOnASubnet, EveryPayloadReachesTheDirectedBroadcastAddress) {
                                     std::string(HALVIX_BIN_DIR) + "/chroma_broadcast_probe", "10.213.0.2",
                                     std::to_string(receiver->port())};
   probe.insert(probe.end(), payloads.begin(), payloads.end());
-  ASSERT_EQ(0, runToEnd(probe, out.c_str(), err.c_str())) << fileText(err);
-  EXPECT_EQ("10.213.0.255:" + std::to_string(receiver->port()) + "\n", fileText(out));
-  EXPECT_EQ("", fileText(err)) << "no send failed";
+  ASSERT_EQ(0, runToEnd(probe, out.c_str(), err.c_str())) << readWholeFile(err);
+  EXPECT_EQ("10.213.0.255:" + std::to_string(receiver->port()) + "\n", readWholeFile(out));
+  EXPECT_EQ("", readWholeFile(err)) << "no send failed";
 
   for (const std::string& payload : payloads) {
     SCOPED_TRACE(payload.substr(0, 10));

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
 namespace halvix::test {
@@ -23,6 +24,12 @@ long residentKiB() {
   long size = 0, resident = 0;
   statm >> size >> resident;
   return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+std::size_t openHandles() {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+  return count;
 }
 
 }  // namespace halvix::test

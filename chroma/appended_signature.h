@@ -60,8 +60,8 @@ TrustVerdict verifyAppendedSignature(std::string_view file, const TrustStore& tr
 // certificate.
 std::string signerDisplayName(std::string_view file);
 
-// True exactly when the first signer's display name is "Razer USA Ltd.",
-// ignoring case.
+// True exactly when the first signer's display name is the vendor's
+// (isVendorName).
 bool IsSignedByVendor(std::string_view file);
 
 }  // namespace halvix::chroma
