@@ -134,8 +134,10 @@ sleep $((seconds - half))
 if [ -n "$why_not" ]; then
   say "broadcast lamp skipped: $why_not"
 else
-  expect 'null' "$razerkit" broadcastChromaConnect '{"uuid":"hall","enable":true}' || exit 1
+  # Stamped before the call: the host's next tick may send to the lamp
+  # before the reply has even reached this script.
   event "broadcast to hall"
+  expect 'null' "$razerkit" broadcastChromaConnect '{"uuid":"hall","enable":true}' || exit 1
   sleep 3
 fi
 
