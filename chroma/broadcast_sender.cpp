@@ -4,8 +4,6 @@
 #include <string_view>
 
 #include "platform/console.h"
-// The target's own folder under platform/ is on the include path.
-#include "socket_error_numbers.h"
 
 namespace halvix::chroma {
 namespace {
@@ -59,8 +57,7 @@ void BroadcastSender::Send(std::string_view payload) {
   if (!socket_) return;
   const platform::SocketOutcome sent = socket_->sendTo(payload.data(), payload.size(), destination_);
   if (sent.done()) return;
-  const int error = sent.status == platform::SocketStatus::WouldBlock ? platform::kWouldBlockErrorNumber : sent.error;
-  consoleLine("sendto() failed:%d\n", error);
+  consoleLine("sendto() failed:%d\n", sent.error);
 }
 
 void BroadcastSender::Reset() {

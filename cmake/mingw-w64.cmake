@@ -40,15 +40,8 @@ set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
 # FindZLIB would otherwise pick the import library libz.dll.a.
 set(ZLIB_USE_STATIC_LIBS ON)
 
-# Lets ctest (and gtest_discover_tests) run the .exe files through Wine, in a
-# prefix of the build's own so that no user's ~/.wine is touched. Without
-# .NET and HTML engines the new prefix never asks to install them, which
-# nobody could answer under Xvfb. Wine's heap checks are on: it fills freed
-# blocks and warns ("warn:heap") of a bad free, which the tests count as a
-# failure.
-find_program(HALVIX_WINE64 NAMES wine64 PATHS /usr/lib/wine NO_CACHE)
-if(HALVIX_WINE64)
-  set(CMAKE_CROSSCOMPILING_EMULATOR
-    env WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix WINEDEBUG=-all,warn+heap "WINEDLLOVERRIDES=mscoree,mshtml="
-        ${HALVIX_WINE64})
+# Lets ctest (and gtest_discover_tests) run the .exe files through Wine
+# (scripts/wine.sh says how), in a prefix of this build tree's own.
+if(EXISTS /usr/lib/wine/wine64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR bash ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine.sh ${CMAKE_BINARY_DIR})
 endif()

@@ -16,6 +16,7 @@
 #include "platform/console.h"
 #include "platform/flutter/engine_api.h"
 #include "platform/termination.h"
+#include "platform/utf8.h"
 #include "sdk/corvel_native.h"
 
 namespace {
@@ -23,42 +24,6 @@ namespace {
 // Exit code when the engine library cannot be loaded or lacks a function.
 constexpr int kEngineLoadFailed = 2;
 
-// Arguments reach the Dart side as UTF-8; one that is not valid UTF-8 is
-// passed as an empty string, as an argument that does not convert is on
-// the original platform.
-bool validUtf8(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    std::size_t length;
-    char32_t code;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      length = 2;
-      code = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      length = 3;
-      code = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      length = 4;
-      code = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + length > text.size()) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      code = (code << 6) | (next & 0x3F);
-    }
-    const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-    i += length;
-  }
-  return true;
-}
 
 // Requests to end the process (SIGINT, SIGTERM, SIGHUP) close the main
 // window as closing it by hand would. One that comes during start-up, before
@@ -125,7 +90,11 @@ class CloseOnRequest {
 
 int main(int argc, char** argv) {
   std::vector<std::string> arguments;
-  for (int i = 1; i < argc; ++i) arguments.push_back(validUtf8(argv[i]) ? argv[i] : std::string());
+  // Arguments reach the Dart side as UTF-8; one that is not well-formed is
+  // passed as an empty string, as an argument that does not convert is on
+  // the original platform.
+  for (int i = 1; i < argc; ++i)
+    arguments.push_back(halvix::platform::isWellFormedUtf8(argv[i]) ? argv[i] : std::string());
 
   // The console is standard error, used only when asked for or when a
   // debugger watches; standard error is inherited, so there is nothing to

@@ -2,7 +2,7 @@
 // The socket calls of the native modules and of the broadcast sender, one
 // system call each, never blocking and never raising SIGPIPE. EINTR is
 // retried here, so it never comes back. Every transfer is classified once, in
-// socket_io.cpp (socket_io_win32.cpp on Windows); callers only map the
+// socket_io_posix.cpp (socket_io_win32.cpp on Windows); callers only map the
 // classification to their own results.
 // A test seam can force short transfers and would-block.
 //
@@ -14,9 +14,12 @@
 #include <cstdint>
 #include <functional>
 
-// sockaddr_in and the socket options: the target's own folder (posix/ or
-// win32/) is on the include path.
-#include "socket_types.h"
+// sockaddr_in and the socket options.
+#ifdef _WIN32
+#include "platform/win32/socket_types.h"
+#else
+#include "platform/posix/socket_types.h"
+#endif
 
 namespace halvix::platform {
 
@@ -27,7 +30,8 @@ inline constexpr std::size_t kMaxTransfer = INT32_MAX;
 
 enum class SocketStatus {
   Done,        // bytes moved: `count`
-  WouldBlock,  // the descriptor is non-blocking and nothing could move now
+  WouldBlock,  // the descriptor is non-blocking and nothing could move now;
+               // `error` holds the system's would-block number
   Closed,      // the call moved 0 bytes: the peer closed (or 0 bytes were asked of a stream)
   Error,       // any other failure: `error` holds the system error number
 };

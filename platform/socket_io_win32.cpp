@@ -24,7 +24,7 @@ SOCKET native(int fd) { return static_cast<SOCKET>(static_cast<std::intptr_t>(fd
 SocketOutcome classify(int result, int error) {
   if (result > 0) return {SocketStatus::Done, static_cast<std::size_t>(result), 0};
   if (result == 0) return {SocketStatus::Closed};
-  if (error == WSAEWOULDBLOCK) return {SocketStatus::WouldBlock};
+  if (error == WSAEWOULDBLOCK) return {SocketStatus::WouldBlock, 0, error};
   return {SocketStatus::Error, 0, error};
 }
 
@@ -42,7 +42,7 @@ int retryInterrupted(Call call, int& error) {
 template <typename Call>
 SocketOutcome transfer(int fd, bool sending, std::size_t& size, Call call) {
   size = std::min(size, kMaxTransfer);
-  if (!shapeTransfer(fd, sending, size)) return {SocketStatus::WouldBlock};
+  if (!shapeTransfer(fd, sending, size)) return {SocketStatus::WouldBlock, 0, WSAEWOULDBLOCK};
   int error = 0;
   const int n = retryInterrupted(call, error);
   return classify(n, error);

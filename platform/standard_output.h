@@ -6,4 +6,8 @@ namespace halvix::platform {
 
 void makeStandardOutputBinary();
 
+// Standard output is a terminal that redraws a line in place ("\r" and
+// "ESC [2K"). On Windows this turns on the console's escape codes.
+bool standardOutputIsLiveTerminal();
+
 }  // namespace halvix::platform

@@ -35,14 +35,8 @@ cmake --build build-windows -j"$jobs"
 if [ "$run_tests" = 1 ]; then
   echo "== tests (Windows, under Wine)"
   # Windows programs that open windows need a display; Wine's first start of
-  # the build's own prefix takes a few seconds. A process that ends in an
-  # unhandled exception (as one delay-load test must) would otherwise wait
-  # in Wine's crash dialog, which nobody closes under Xvfb.
-  WINEPREFIX="$PWD/build-windows/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-    /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
-  # A new prefix goes on setting itself up after that command returns; the
-  # first program with a window could lose the race, so wait for it.
-  WINEPREFIX="$PWD/build-windows/wineprefix" /usr/lib/wine/wineserver -w
+  # the build's own prefix takes a few seconds.
+  bash scripts/wine.sh "$PWD/build-windows" --prepare
   # One at a time: Wine programs started side by side have hung here. The
   # screen holds the window tests' largest window (1024 x 768 at 144 DPI).
   xvfb-run -a -s "-screen 0 1920x1200x24" ctest --test-dir build-windows --output-on-failure --timeout 300

@@ -142,10 +142,8 @@ else
 fi
 
 event "stopping halvix"
-kill -TERM "$halvix_pid"
-status=0
-wait "$halvix_pid" || status=$?
-halvix_pid=""
+flow_stop_halvix
+status=$halvix_status
 echo "$status" > "$logs/halvix.exit"
 # Datagrams still on their way are let in before the lamps stop.
 sleep 0.3

@@ -53,6 +53,15 @@ flow_start_halvix() {
   return 1
 }
 
+# Asks halvix to end as a user would and waits for it, however long its
+# orderly stop takes; sets `halvix_status` to its exit code.
+flow_stop_halvix() {
+  kill -TERM "$halvix_pid"
+  halvix_status=0
+  wait "$halvix_pid" || halvix_status=$?
+  halvix_pid=""
+}
+
 sdk=com.brisktide.corvel.methodchannel
 razerkit=com.brisktide.com/razerkit
 

@@ -17,5 +17,5 @@ done
 
 bash scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j"$(nproc)" --target halvix halvixctl lampsim chroma-sign halvix_chroma_standin demo_bundle
+cmake --build build -j"$(nproc)" --target demo_flow
 exec bash scripts/demo-flow.sh --build build --seconds "$seconds"

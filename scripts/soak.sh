@@ -83,10 +83,8 @@ while [ $((SECONDS - began)) -lt "$duration" ]; do
 done
 echo "$((SECONDS - began)) $(rss)" >> "$logs/memory.txt"
 
-kill -TERM "$halvix_pid"
-status=0
-wait "$halvix_pid" || status=$?
-halvix_pid=""
+flow_stop_halvix
+status=$halvix_status
 sleep 0.3
 flow_stop "$lamps_pid" INT
 lamps_pid=""

@@ -13,7 +13,7 @@
 
 #include "platform/flutter/method_result_functions.h"
 #include "platform/flutter/standard_codec.h"
-#include "platform/flutter_engine/messenger_client.h"
+#include "standins/flutter_engine/messenger_client.h"
 #include "sdk/flutter_lib_corvel_plugin.h"
 #include "sdk/globals.h"
 #include "tests/support/engine_host.h"

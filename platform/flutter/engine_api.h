@@ -9,7 +9,7 @@
 
 #include "platform/dynamic_library.h"
 #include "platform/flutter_api/flutter_windows.h"
-#include "platform/flutter_engine/stand_in_api.h"
+#include "platform/flutter_api/stand_in_api.h"
 
 // Every engine function in the table, by its exported name.
 #define HALVIX_FLUTTER_DESKTOP_FUNCTIONS(X)       \

@@ -12,7 +12,7 @@
 
 #include "platform/flutter/binary_messenger_impl.h"
 #include "platform/flutter/standard_codec.h"
-#include "platform/flutter_engine/messenger_client.h"
+#include "standins/flutter_engine/messenger_client.h"
 #include "tests/support/engine_host.h"
 #include "tests/support/loopback_adapters.h"
 

@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/flutter_engine/messenger_server.h"
+#include "standins/flutter_engine/messenger_server.h"
 #include "tests/flutter_engine/engine_fixture.h"
 #include "tests/support/process_stats.h"
 

@@ -4,12 +4,15 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "platform/flutter_engine/messenger_client.h"
+#include "standins/flutter_engine/messenger_client.h"
 #include "tests/support/engine_host.h"
 
 namespace halvix::test {
@@ -73,6 +76,47 @@ class EngineTest : public testing::Test {
   EngineHost host;
   EchoHandler echo;
 };
+
+// An engine of a test's own on the host's platform thread, beside the
+// host's: made at first use, destroyed by destroy() or with this object.
+class OtherEngine {
+ public:
+  explicit OtherEngine(EngineHost& host) : host_(host) {}
+  ~OtherEngine() { destroy(); }
+  OtherEngine(const OtherEngine&) = delete;
+  OtherEngine& operator=(const OtherEngine&) = delete;
+
+  // Runs `work` on the platform thread with the engine.
+  void onLoop(const std::function<void(FlutterDesktopEngineRef)>& work) {
+    host_.onLoop([&] {
+      if (!engine_) {
+        FlutterDesktopEngineProperties properties{};
+        engine_ = api().FlutterDesktopEngineCreate(&properties);
+      }
+      work(engine_);
+    });
+  }
+  // The stand-in's listen on the engine: 0 or an error number.
+  int listen(const std::string& path) {
+    int error = -1;
+    onLoop([&](FlutterDesktopEngineRef engine) { error = host_.standIn().listen(engine, path.c_str()); });
+    return error;
+  }
+  void destroy() {
+    if (engine_) host_.onLoop([&] { api().FlutterDesktopEngineDestroy(std::exchange(engine_, nullptr)); });
+  }
+
+ private:
+  EngineHost& host_;
+  FlutterDesktopEngineRef engine_ = nullptr;
+};
+
+// Whether an engine listening at `path` answers a message.
+inline bool answers(const std::string& path) {
+  MessengerClient client(path);
+  const uint32_t id = client.send("nobody", {1});
+  return client.waitReply(id, kWait, nullptr) == MessengerClient::Outcome::kReply;
+}
 
 // A message frame on a channel nobody handles, `body` bytes long.
 inline Bytes frameOfBody(uint32_t id, size_t body) {

@@ -162,15 +162,13 @@ TEST_F(EngineTest, IncompleteFramesAreBoundedInTime) {
   // On an engine whose timeout is lowered: a frame that stops short is
   // dropped, not before the timeout; one that keeps coming, and a client
   // that holds no partial frame, stay.
-  FlutterDesktopEngineRef quick = nullptr;
+  OtherEngine quick(host);
   std::string path = (host.dir().path() / "quick.sock").string();
-  host.onLoop([&] {
-    FlutterDesktopEngineProperties properties{};
-    quick = api().FlutterDesktopEngineCreate(&properties);
-    EXPECT_EQ(host.standIn().setFrameTimeout(quick, 0), EINVAL);
-    EXPECT_EQ(host.standIn().setFrameTimeout(quick, 300), 0);
-    EXPECT_EQ(host.standIn().listen(quick, path.c_str()), 0);
-    EXPECT_EQ(host.standIn().setFrameTimeout(quick, 300), EBUSY);
+  quick.onLoop([&](FlutterDesktopEngineRef engine) {
+    EXPECT_EQ(host.standIn().setFrameTimeout(engine, 0), EINVAL);
+    EXPECT_EQ(host.standIn().setFrameTimeout(engine, 300), 0);
+    EXPECT_EQ(host.standIn().listen(engine, path.c_str()), 0);
+    EXPECT_EQ(host.standIn().setFrameTimeout(engine, 300), EBUSY);
   });
   Bytes small = frameOfBody(1, 64);
   MessengerClient idle(path);
@@ -189,7 +187,6 @@ TEST_F(EngineTest, IncompleteFramesAreBoundedInTime) {
   EXPECT_EQ(steady.waitReply(1, kWait, nullptr), MessengerClient::Outcome::kReply);
   uint32_t id = idle.send("nobody", {1});
   EXPECT_EQ(idle.waitReply(id, kWait, nullptr), MessengerClient::Outcome::kReply);
-  host.onLoop([&] { api().FlutterDesktopEngineDestroy(quick); });
 }
 
 int destroyedCount = 0;

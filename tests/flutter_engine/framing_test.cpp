@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/flutter_engine/messenger_framing.h"
+#include "standins/flutter_engine/messenger_framing.h"
 
 namespace {
 

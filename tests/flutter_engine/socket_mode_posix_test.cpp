@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/flutter_engine/messenger_endpoint.h"
+#include "standins/flutter_engine/messenger_endpoint.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

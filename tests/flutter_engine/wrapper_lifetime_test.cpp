@@ -12,7 +12,7 @@
 #include "platform/flutter/method_channel.h"
 #include "platform/flutter/plugin_registrar_windows.h"
 #include "platform/flutter/standard_codec.h"
-#include "platform/flutter_engine/messenger_client.h"
+#include "standins/flutter_engine/messenger_client.h"
 #include "tests/support/engine_host.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/flutter_engine/messenger_unix_socket.h"
+#include "standins/flutter_engine/messenger_unix_socket.h"
 #include "tests/support/host_process.h"
 #include "tests/support/hot_dev_app.h"
 #include "tests/support/temp_dir.h"

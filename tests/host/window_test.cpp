@@ -12,8 +12,8 @@
 
 #include "host/flutter_window.h"
 #include "host/host_main.h"
-#include "platform/flutter_engine/messenger_client.h"
-#include "platform/flutter_engine/stand_in_loader.h"
+#include "standins/flutter_engine/messenger_client.h"
+#include "standins/flutter_engine/stand_in_loader.h"
 #include "tests/support/environment.h"
 #include "tests/support/temp_dir.h"
 

@@ -1,14 +1,14 @@
-// The Windows platform layer, run under Windows or Wine: Winsock outcomes on
-// a loopback pair, the adapter list, libraries loaded by name, path and held
-// file, the clock, the console and readable files.
+// The Windows platform layer, run under Windows or Wine: the adapter list,
+// libraries loaded by name, path and held file, the clock, the console and
+// readable files. The socket layer has its own suite on both systems.
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
 
 #include <gmock/gmock.h>
@@ -18,252 +18,14 @@
 #include "platform/dynamic_library.h"
 #include "platform/network_adapters.h"
 #include "platform/readable_file.h"
-#include "platform/socket_io.h"
-#include "platform/sockets_startup.h"
 #include "platform/system_clock.h"
 
 namespace halvix::test {
 namespace {
 
-using platform::SocketOutcome;
-using platform::SocketStatus;
-using testing::EndsWith;
 using testing::HasSubstr;
 
 namespace fs = std::filesystem;
-
-class Winsock {
- public:
-  Winsock() : error_(platform::socketsStartup()) {}
-  ~Winsock() {
-    if (error_ == 0) platform::socketsCleanup();
-  }
-  int error() const { return error_; }
-
- private:
-  int error_;
-};
-
-int asFd(SOCKET s) { return s == INVALID_SOCKET ? -1 : static_cast<int>(s); }
-
-// A connected loopback TCP pair, both ends non-blocking.
-class TcpPair {
- public:
-  TcpPair() {
-    const SOCKET listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof address;
-    if (listener == INVALID_SOCKET || ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener, 1) != 0 || ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-      return;
-    const SOCKET a = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (::connect(a, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-      a_ = asFd(a);
-      b_ = asFd(::accept(listener, nullptr, nullptr));
-    } else {
-      ::closesocket(a);
-    }
-    ::closesocket(listener);
-    u_long on = 1;
-    for (int fd : {a_, b_})
-      if (fd >= 0) ::ioctlsocket(static_cast<SOCKET>(fd), FIONBIO, &on);
-  }
-  ~TcpPair() {
-    closeA();
-    closeB();
-  }
-  bool ok() const { return a_ >= 0 && b_ >= 0; }
-  int a() const { return a_; }
-  int b() const { return b_; }
-  void closeA() { close(a_); }
-  void closeB() { close(b_); }
-
- private:
-  static void close(int& fd) {
-    if (fd >= 0) ::closesocket(static_cast<SOCKET>(fd));
-    fd = -1;
-  }
-  int a_ = -1;
-  int b_ = -1;
-};
-
-// Polls a non-blocking receive until data arrives or a generous bound passes.
-SocketOutcome receiveSoon(const std::function<SocketOutcome()>& receive) {
-  SocketOutcome o;
-  for (int i = 0; i < 500; ++i) {
-    o = receive();
-    if (o.status != SocketStatus::WouldBlock) break;
-    ::Sleep(10);
-  }
-  return o;
-}
-
-class ShaperGuard {
- public:
-  explicit ShaperGuard(platform::TransferShaper shaper) { platform::setTransferShaper(std::move(shaper)); }
-  ~ShaperGuard() { platform::setTransferShaper(nullptr); }
-};
-
-TEST(Win32Sockets, EveryOutcomeIsClassifiedOnce) {
-  Winsock winsock;
-  ASSERT_EQ(0, winsock.error());
-  struct Case {
-    const char* name;
-    std::function<SocketOutcome(TcpPair&)> call;
-    SocketStatus status;
-    std::size_t count;
-    std::function<bool(int)> error;
-  } cases[] = {
-      {"bytes moved", [](TcpPair& p) { return platform::socketSend(p.a(), "abc", 3); }, SocketStatus::Done, 3,
-       [](int e) { return e == 0; }},
-      {"nothing pending",
-       [](TcpPair& p) {
-         char buffer[4];
-         return platform::socketRecv(p.b(), buffer, sizeof buffer);
-       },
-       SocketStatus::WouldBlock, 0, [](int e) { return e == 0; }},
-      {"peer closed",
-       [](TcpPair& p) {
-         p.closeA();
-         char buffer[4];
-         return receiveSoon([&] { return platform::socketRecv(p.b(), buffer, sizeof buffer); });
-       },
-       SocketStatus::Closed, 0, [](int e) { return e == 0; }},
-      {"zero bytes asked of a stream", [](TcpPair& p) { return platform::socketSend(p.a(), "", 0); },
-       SocketStatus::Closed, 0, [](int e) { return e == 0; }},
-      {"peer gone",
-       [](TcpPair& p) {
-         p.closeB();
-         // The first bytes draw the peer's reset; a later send meets it.
-         SocketOutcome o;
-         for (int i = 0; i < 500 && o.status != SocketStatus::Error; ++i, ::Sleep(10))
-           o = platform::socketSend(p.a(), "x", 1);
-         return o;
-       },
-       SocketStatus::Error, 0, [](int e) { return e == WSAECONNRESET || e == WSAECONNABORTED; }},
-      {"no socket",
-       [](TcpPair&) {
-         char buffer[4];
-         return platform::socketRecv(-1, buffer, sizeof buffer);
-       },
-       SocketStatus::Error, 0, [](int e) { return e == WSAENOTSOCK; }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    TcpPair p;
-    ASSERT_TRUE(p.ok());
-    const SocketOutcome o = c.call(p);
-    EXPECT_EQ(c.status, o.status);
-    EXPECT_EQ(c.count, o.count);
-    EXPECT_TRUE(c.error(o.error)) << o.error;
-    if (o.error == 0) {
-      EXPECT_STREQ("Unknown error", o.errorText());
-    } else {
-      EXPECT_STRNE("Unknown error", o.errorText());
-      EXPECT_THAT(o.errorText(), testing::Not(EndsWith("\n")));
-      EXPECT_EQ(o.errorText(), platform::systemErrorText(o.error)) << "one text per number, kept";
-    }
-  }
-}
-
-TEST(Win32Sockets, GatheredSendAndScatteredReceiveKeepTheOrder) {
-  Winsock winsock;
-  TcpPair p;
-  ASSERT_TRUE(p.ok());
-  const platform::SendSlice out[] = {{"ab", 2}, {"", 0}, {"cdefg", 5}};
-  const SocketOutcome sent = platform::socketSendGather(p.a(), out, 3);
-  ASSERT_EQ(SocketStatus::Done, sent.status);
-  EXPECT_EQ(7u, sent.count);
-  char first[3] = {}, second[8] = {};
-  const platform::RecvSlice in[] = {{first, 3}, {nullptr, 0}, {second, sizeof second}};
-  const SocketOutcome got = receiveSoon([&] {
-    return platform::socketPending(p.b()) == 7 ? platform::socketRecvScatter(p.b(), in, 3) : SocketOutcome{SocketStatus::WouldBlock};
-  });
-  ASSERT_EQ(SocketStatus::Done, got.status);
-  EXPECT_EQ(7u, got.count);
-  EXPECT_EQ("abc", std::string(first, 3));
-  EXPECT_EQ("defg", std::string(second, 4));
-  EXPECT_EQ(0, platform::socketPending(p.b()));
-  EXPECT_EQ(-1, platform::socketPending(-1));
-}
-
-TEST(Win32Sockets, ShaperCutsGatheredSendsAndRefusesReceives) {
-  Winsock winsock;
-  TcpPair p;
-  ASSERT_TRUE(p.ok());
-  std::size_t allow = 3;
-  ShaperGuard guard([&](int, bool, std::size_t) { return allow; });
-  const platform::SendSlice out[] = {{"ab", 2}, {"cd", 2}};
-  EXPECT_EQ(3u, platform::socketSendGather(p.a(), out, 2).count);
-  allow = 0;
-  char buffer[8];
-  const platform::RecvSlice in[] = {{buffer, sizeof buffer}};
-  EXPECT_EQ(SocketStatus::WouldBlock, platform::socketRecvScatter(p.b(), in, 1).status);
-  allow = 100;
-  const SocketOutcome got = receiveSoon([&] { return platform::socketRecv(p.b(), buffer, sizeof buffer); });
-  ASSERT_EQ(3u, got.count);
-  EXPECT_EQ("abc", std::string(buffer, 3));
-}
-
-int broadcastOption(int fd) {
-  BOOL value = -1;
-  int length = sizeof value;
-  return ::getsockopt(static_cast<SOCKET>(fd), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<char*>(&value), &length) == 0
-             ? (value ? 1 : 0)
-             : -1;
-}
-
-TEST(Win32Sockets, DatagramsReachALoopbackReceiverWhole) {
-  Winsock winsock;
-  platform::DatagramSocket receiver;
-  ASSERT_TRUE(receiver.isOpen()) << receiver.creationError();
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int length = sizeof address;
-  ASSERT_EQ(0, ::bind(static_cast<SOCKET>(receiver.fd()), reinterpret_cast<sockaddr*>(&address), sizeof address));
-  ASSERT_EQ(0, ::getsockname(static_cast<SOCKET>(receiver.fd()), reinterpret_cast<sockaddr*>(&address), &length));
-  u_long on = 1;
-  ::ioctlsocket(static_cast<SOCKET>(receiver.fd()), FIONBIO, &on);
-
-  platform::DatagramSocket sender;
-  for (const auto& [flag, option] : {std::pair{1, 1}, {0, 0}, {0xFF, 1}, {2, 1}}) {
-    EXPECT_EQ(0, sender.setBroadcast(static_cast<std::uint8_t>(flag)));
-    EXPECT_EQ(option, broadcastOption(sender.fd())) << flag;
-  }
-  const std::string payload(1400, 'p');
-  for (const std::string& datagram : {payload, std::string("x")}) {
-    const SocketOutcome sent = sender.sendTo(datagram.data(), datagram.size(), address);
-    EXPECT_EQ(SocketStatus::Done, sent.status);
-    EXPECT_EQ(datagram.size(), sent.count);
-  }
-  char buffer[2048];
-  sockaddr_in from{};
-  SocketOutcome got =
-      receiveSoon([&] { return platform::socketRecvFrom(receiver.fd(), buffer, sizeof buffer, from); });
-  ASSERT_EQ(SocketStatus::Done, got.status);
-  EXPECT_EQ(payload, std::string(buffer, got.count));
-  EXPECT_EQ(htonl(INADDR_LOOPBACK), from.sin_addr.s_addr);
-  EXPECT_NE(0, from.sin_port);
-  got = receiveSoon([&] { return platform::socketRecvFrom(receiver.fd(), buffer, sizeof buffer, from); });
-  ASSERT_EQ(1u, got.count);
-  EXPECT_EQ('x', buffer[0]);
-
-  const SocketOutcome empty = sender.sendTo("", 0, address);
-  EXPECT_EQ(SocketStatus::Done, empty.status) << "an empty datagram is sent, not closed";
-  EXPECT_EQ(0u, empty.count);
-
-  platform::DatagramSocket moved(std::move(sender));
-  EXPECT_FALSE(sender.isOpen());
-  const SocketOutcome unusable = sender.sendTo("x", 1, address);
-  EXPECT_EQ(SocketStatus::Error, unusable.status);
-  EXPECT_EQ(WSAENOTSOCK, unusable.error);
-  const int fd = moved.fd();
-  moved.close();
-  EXPECT_EQ(-1, broadcastOption(fd)) << "closed with its owner";
-}
 
 bool isDotted(const std::string& text) {
   sockaddr_in parsed{};

@@ -11,8 +11,8 @@
 #include <boost/asio/post.hpp>
 
 #include "platform/flutter/engine_api.h"
-#include "platform/flutter_engine/asio_task_runner.h"
-#include "platform/flutter_engine/stand_in_loader.h"
+#include "standins/flutter_engine/asio_task_runner.h"
+#include "standins/flutter_engine/stand_in_loader.h"
 #include "tests/support/temp_dir.h"
 
 namespace halvix::test {

@@ -10,7 +10,7 @@
 #include <csignal>
 #include <thread>
 
-#include "platform/flutter_engine/messenger_socket.h"
+#include "standins/flutter_engine/messenger_socket.h"
 #include "platform/text_win32.h"
 
 namespace halvix::test {

@@ -1,8 +1,5 @@
 #include "tests/support/socket_pair.h"
 
-// The target's own folder under platform/ is on the include path.
-#include "socket_error_numbers.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,7 +9,7 @@ namespace halvix::test {
 
 void closeSocket(int fd) { ::close(fd); }
 
-std::string notASocketText() { return platform::systemErrorText(platform::kNotASocketErrorNumber); }
+std::string notASocketText() { return platform::systemErrorText(EBADF); }
 
 bool setNonBlocking(int fd) { return ::fcntl(fd, F_SETFL, O_NONBLOCK) == 0; }
 

@@ -2,9 +2,6 @@
 // socketpair, and AF_UNIX there knows no datagrams.
 #include "tests/support/socket_pair.h"
 
-// The target's own folder under platform/ is on the include path.
-#include "socket_error_numbers.h"
-
 #include "platform/sockets_startup.h"
 
 namespace halvix::test {
@@ -75,7 +72,7 @@ const int kSocketsStarted = platform::socketsStartup();
 
 void closeSocket(int fd) { ::closesocket(static_cast<SOCKET>(fd)); }
 
-std::string notASocketText() { return platform::systemErrorText(platform::kNotASocketErrorNumber); }
+std::string notASocketText() { return platform::systemErrorText(WSAENOTSOCK); }
 
 bool setNonBlocking(int fd) {
   u_long on = 1;

@@ -14,7 +14,7 @@
 
 #include "platform/flutter/method_result_functions.h"
 #include "platform/flutter/standard_codec.h"
-#include "platform/flutter_engine/messenger_client.h"
+#include "standins/flutter_engine/messenger_client.h"
 #include "tools/halvixctl/json_mapping.h"
 #include "tools/json_text/json_text.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "socket_types.h"
+#include "platform/socket_io.h"
 
 namespace halvix::lampsim {
 

@@ -11,11 +11,12 @@
 
 #include "platform/socket_io.h"
 #include "platform/sockets_startup.h"
+#include "platform/standard_output.h"
+#include "platform/termination.h"
+#include "tools/json_text/json_text.h"
 #include "tools/lampsim/lamp_board.h"
 #include "tools/lampsim/lamp_listener.h"
-#include "tools/json_text/json_text.h"
 #include "tools/lampsim/lamp_report.h"
-#include "tools/lampsim/run_loop_system.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ class Simulator {
  public:
   Simulator(const Options& options, const LampConfig& config) : options_(options), board_(config) {
     if (!options.stamps.empty()) stamps_ = std::make_unique<StampFollower>(options.stamps);
-    terminal_ = !options.json && outputIsLiveTerminal();
+    terminal_ = !options.json && halvix::platform::standardOutputIsLiveTerminal();
   }
 
   std::string open(const LampConfig& config) {
@@ -102,15 +103,17 @@ class Simulator {
     std::vector<int> sockets;
     for (const auto& e : endpoints_) sockets.push_back(e.socket.fd());
     const auto start = Clock::now();
-    while (!stopRequested()) {
+    for (;;) {
       auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(kRedraw);
       if (options_.seconds) {
         auto left = start + std::chrono::duration<double>(*options_.seconds) - Clock::now();
         if (left <= left.zero()) break;
         wait = std::min(wait, std::chrono::duration_cast<std::chrono::nanoseconds>(left));
       }
+      const auto seen = halvix::platform::waitForSocketsOrRequest(sockets, wait);
+      if (seen.request) break;
       // A pending error is taken by the read.
-      for (std::size_t i : waitReadable(sockets, wait)) drain(endpoints_[i]);
+      for (std::size_t i : seen.readable) drain(endpoints_[i]);
       show(false);
     }
     show(true);
@@ -183,7 +186,7 @@ int main(int argc, char** argv) {
     std::cerr << "lampsim: sockets cannot be used: " << halvix::platform::systemErrorText(error) << "\n";
     return 1;
   }
-  takeStopRequests();
+  halvix::platform::takeTerminationRequests();
   Simulator simulator(options, *load.config);
   if (std::string why = simulator.open(*load.config); !why.empty()) {
     std::cerr << "lampsim: " << why << "\n";

@@ -2,7 +2,7 @@
 // Follows the Chroma stand-in's stamps file, where every emitted colour is
 // appended as a line "<CLOCK_MONOTONIC ns> <rrggbb>", and answers when a
 // colour was last emitted before a given moment: the event a frame carries.
-// Reading the file is stamp_file.cpp (stamp_file_win32.cpp on Windows).
+// Reading the file is stamp_file_posix.cpp (stamp_file_win32.cpp on Windows).
 #include <cstdint>
 #include <deque>
 #include <optional>
