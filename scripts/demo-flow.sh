@@ -84,13 +84,15 @@ else
   fi
 fi
 
-# Three lamps on loopback; the broadcast lamp only where namespaces exist.
+# Three lamps on loopback, one of our own frame and two WLED devices (a
+# 600-LED strip takes two DNRGB packets a tick); the broadcast lamp, a WLED
+# lamp on WLED's realtime port, only where namespaces exist.
 cat > "$work/loopback.conf" << 'EOF'
 desk   127.0.0.1 47801
-shelf  127.0.0.1 47802
-window 127.0.0.1 47803
+shelf  127.0.0.1 47802 wled 30
+strip  127.0.0.1 47803 wled 600
 EOF
-echo "broadcast hall 10.213.0.255 47810" > "$work/broadcast.conf"
+echo "broadcast hall 10.213.0.255 21324 wled 30" > "$work/broadcast.conf"
 cat "$work/loopback.conf" "$work/broadcast.conf" > "$work/lamps.conf"
 
 lampsim_out() {  # name: where a lampsim's output goes
@@ -120,10 +122,10 @@ flow_start_halvix HALVIX_DEMO_LAMPS="$work/lamps.conf" HALVIX_CHROMA_STAMPS="$wo
 
 expect '[true,""]' "$sdk" initSDK '{"sdkEnv":{"VAR_IS_HOTDEV":false}}' || exit 1
 expect '[true,""]' "$sdk" startLooper || exit 1
-for lamp in desk shelf window; do
+for lamp in desk shelf strip; do
   expect 'null' "$razerkit" enableChromaConnect "{\"uuid\":\"$lamp\",\"enable\":true}" || exit 1
 done
-event "lamps on: desk shelf window"
+event "lamps on: desk shelf strip"
 
 half=$((seconds / 2))
 sleep "$half"

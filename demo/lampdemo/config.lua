@@ -1,7 +1,11 @@
--- The lamp list: one lamp a line, "identifier address port"; the lamp that is
--- reached by LAN broadcast as "broadcast identifier address port". "#" starts
--- a comment. tools/lampsim/lamp_config.cpp reads the same format.
+-- The lamp list: one lamp a line,
+--   identifier address port [lf | wled LEDS [TIMEOUT]]
+-- and the lamp reached by LAN broadcast as the same line after "broadcast".
+-- "#" starts a comment. tools/lampsim/lamp_config.h describes the rules;
+-- lampsim reads the same format, but refuses a whole file for one bad line,
+-- where this application skips the line and drives the other lamps.
 local frame = require('lampdemo.frame')
+local wled = require('lampdemo.wled')
 
 local config = {}
 
@@ -18,11 +22,15 @@ local function ipv4(text)
   return true
 end
 
-local function port(text)
-  local n = text:match('^%d+$') and tonumber(text)
-  if n and n >= 1 and n <= 65535 then return n end
+-- 1 to `maxDigits` decimal digits from `low` to `high`, else nil.
+local function number(text, maxDigits, low, high)
+  if #text > maxDigits or not text:match('^%d+$') then return nil end
+  local n = tonumber(text)
+  if n >= low and n <= high then return n end
   return nil
 end
+
+local function port(text) return number(text, 5, 1, 65535) end
 
 -- The first control character in a word (C0, DEL, or C1 spelt in UTF-8) as
 -- "U+XXXX", if any: names and values are echoed to the host's log.
@@ -37,48 +45,90 @@ local function controlCharacter(word)
   return nil
 end
 
-local function lamp(words)
-  local id, address, portText = words[1], words[2], words[3]
+local function lamp(words, expected)
+  local id, address, portText, protocol = words[1], words[2], words[3], words[4]
   if #id > frame.MAX_ID then return nil, 'identifier longer than ' .. frame.MAX_ID .. ' bytes' end
   if not ipv4(address) then return nil, 'bad IPv4 address ' .. address end
   local p = port(portText)
   if not p then return nil, 'bad port ' .. portText end
-  return { id = id, address = address, port = p }
+  local entry = { id = id, address = address, port = p, protocol = 'lf' }
+  if #words == 3 or (protocol == 'lf' and #words == 4) then return entry end
+  if protocol ~= 'lf' and protocol ~= 'wled' then return nil, 'unknown protocol ' .. protocol .. ' (lf or wled)' end
+  if protocol == 'lf' or #words < 5 or #words > 6 then return nil, expected end
+  entry.protocol, entry.leds, entry.timeout = 'wled', number(words[5], 4, 1, wled.MAX_LEDS), wled.DEFAULT_TIMEOUT
+  if not entry.leds then return nil, 'LED count ' .. words[5] .. ' out of range (1 to ' .. wled.MAX_LEDS .. ')' end
+  if words[6] then
+    entry.timeout = number(words[6], 3, 1, 255)
+    if not entry.timeout then return nil, 'bad timeout ' .. words[6] .. ' (1 to 255 seconds)' end
+  end
+  return entry
 end
 
--- Returns { lamps = {id -> lamp}, broadcast = lamp or nil }, or nil and
--- "<where>:<line>: <reason>". A file with one bad line is refused whole.
+-- The lamp already listed at the same address and port, when either is a
+-- WLED lamp: its datagrams carry no identifier to tell the two apart.
+local function sharedWledEndpoint(result, entry)
+  local function clash(other)
+    return other.address == entry.address and other.port == entry.port and
+           (other.protocol == 'wled' or entry.protocol == 'wled')
+  end
+  for _, other in ipairs(result.order) do
+    if clash(other) then return other end
+  end
+  if result.broadcast and clash(result.broadcast) then return result.broadcast end
+  return nil
+end
+
+-- Adds a lamp read from a line; the reason when it cannot be added.
+local function add(result, entry, isBroadcast)
+  if result.lamps[entry.id] or (result.broadcast and result.broadcast.id == entry.id) then
+    return 'lamp ' .. entry.id .. ' listed twice'
+  end
+  local other = sharedWledEndpoint(result, entry)
+  if other then
+    return string.format('lamp %s shares %s:%d with lamp %s', entry.id, entry.address, entry.port, other.id)
+  end
+  if isBroadcast then
+    if result.broadcast then return 'a second broadcast lamp' end
+    result.broadcast = entry
+  else
+    result.lamps[entry.id] = entry
+    result.order[#result.order + 1] = entry
+  end
+  return nil
+end
+
+-- Returns { lamps = {id -> lamp}, order = {lamp, ...}, broadcast = lamp or
+-- nil, problems = {"<where>:<line>: <reason>", ...} }: a bad line is skipped
+-- and named in `problems`, and the other lamps are kept.
 function config.parse(text, where)
-  local result = { lamps = {} }
+  local result = { lamps = {}, order = {}, problems = {} }
   local lineNumber = 0
   for line in (text .. '\n'):gmatch('([^\n]*)\n') do
     lineNumber = lineNumber + 1
     local words = {}
     for word in line:gsub('#.*', ''):gmatch('%S+') do words[#words + 1] = word end
-    local function fail(reason) return nil, where .. ':' .. lineNumber .. ': ' .. reason end
+    local why
     for _, word in ipairs(words) do
       local c = controlCharacter(word)
-      if c then return fail('control character ' .. c) end
+      if c then
+        why = 'control character ' .. c
+        break
+      end
     end
-    if #words > 0 then
+    if #words > 0 and not why then
       local isBroadcast = words[1] == 'broadcast'
       if isBroadcast then table.remove(words, 1) end
-      if #words ~= 3 then
-        return fail(isBroadcast and 'expected "broadcast identifier address port"' or
-                    'expected "identifier address port"')
-      end
-      local entry, why = lamp(words)
-      if not entry then return fail(why) end
-      if result.lamps[entry.id] or (result.broadcast and result.broadcast.id == entry.id) then
-        return fail('lamp ' .. entry.id .. ' listed twice')
-      end
-      if isBroadcast then
-        if result.broadcast then return fail('a second broadcast lamp') end
-        result.broadcast = entry
+      local expected = 'expected "' .. (isBroadcast and 'broadcast ' or '') ..
+                       'identifier address port [lf | wled LEDS [TIMEOUT]]"'
+      local entry
+      if #words < 3 then
+        why = expected
       else
-        result.lamps[entry.id] = entry
+        entry, why = lamp(words, expected)
       end
+      if entry then why = add(result, entry, isBroadcast) end
     end
+    if why then result.problems[#result.problems + 1] = where .. ':' .. lineNumber .. ': ' .. why end
   end
   return result
 end

@@ -3,6 +3,7 @@
 
 #include "tests/lampsim/demo_lua.h"
 #include "tools/lampsim/lamp_board.h"
+#include "tools/lampsim/lamp_report.h"
 
 namespace halvix::test {
 namespace {
@@ -80,6 +81,53 @@ TEST_F(LampBoardTest, LatencyRunsFromTheStampWhenThereAreStampsElseFromTheSendTi
     EXPECT_EQ(record.latencyFrom, c.from);
     EXPECT_EQ(board.latency().count(), c.latency ? 1u : 0u);
   }
+}
+
+TEST(WledBoardTest, RoundsThatMissLedsAreCountedAndStampsTimeThePackets) {
+  auto load = parseLampConfig("a 127.0.0.1 4000\nstrip 127.0.0.1 4002 wled 600", "x");
+  ASSERT_TRUE(load.config) << load.error;
+  LampBoard board(*load.config);
+  const std::vector<std::string> strip{"strip"};
+  auto dnrgb = [](int start, int count, const std::string& rgb) {
+    char head[16];
+    std::snprintf(head, sizeof head, "0402%04x", start);
+    std::string hex = head;
+    for (int i = 0; i < count; ++i) hex += rgb;
+    return fromHex(hex);
+  };
+  StampFollower stamps("/nonexistent");
+  stamps.feed("5000 ff8000\n");
+  const Arrival at{9000, 0};
+  struct Case {
+    std::string bytes;
+    std::uint64_t round;
+    std::string reason;
+  };
+  // A 600-LED strip is two DNRGB packets a tick; the third tick lost its second.
+  const Case cases[] = {
+      {dnrgb(0, 489, "ff8000"), 1, ""},  {dnrgb(489, 111, "ff8000"), 1, ""}, {dnrgb(0, 489, "00ff00"), 2, ""},
+      {dnrgb(0, 489, "00ff00"), 3, ""},  {dnrgb(489, 111, "00ff00"), 3, ""}, {fromHex("0202ff8000"), 4, ""},
+      {fromHex("040200"), 0, "short DNRGB packet"},
+  };
+  for (const auto& c : cases) {
+    auto record = board.receive(c.bytes, strip, at, &stamps);
+    EXPECT_EQ(record.reason, c.reason);
+    EXPECT_EQ(record.round, c.round);
+    const bool stamped = record.ok() && record.wled.packet.leds.front().colour == Rgb{0xff, 0x80, 0};
+    EXPECT_EQ(record.latencyNs, stamped ? std::optional<std::int64_t>(4000) : std::nullopt);
+  }
+  EXPECT_EQ(board.receive(fromHex("0202ff8000"), strip, at, nullptr).latencyFrom, LatencySource::None);
+
+  const auto& lamp = board.lamps()[1];
+  EXPECT_EQ(lamp.strip.rounds(), 5u);
+  EXPECT_EQ(lamp.strip.incompleteRounds(), 3u);  // the third tick's, and both lone DRGB packets'
+  EXPECT_EQ(board.badFrames(), 1u);
+  EXPECT_EQ(board.latency().count(), 3u);
+  EXPECT_EQ(liveLine(board, false, 3), "a=- strip=ff8000[00ff00,00ff00,00ff00]");
+  EXPECT_NE(summaryText(board).find("lamp strip: 7 frames, 5 rounds, 3 incomplete rounds, latency p50 0.004 ms, "
+                                    "p99 0.004 ms, max 0.004 ms, wled 600 LEDs\n"),
+            std::string::npos)
+      << summaryText(board);
 }
 
 }  // namespace

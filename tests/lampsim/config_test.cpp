@@ -19,11 +19,14 @@ class LampConfigTest : public LuaFixture {
     LuaFixture::SetUp();
     ASSERT_LUA(kUseDemo);
   }
-  // What the application's reader says: "" for a list it takes, else the error.
-  std::string luaError(const std::string& text) {
+  // What the application's reader says of a list: its first problem ("" for
+  // none) and how many lamps it kept besides the skipped lines.
+  std::string luaError(const std::string& text, int* kept = nullptr) {
     lua_pushlstring(L(), text.data(), text.size());
     lua_setglobal(L(), "configText");
-    return eval("select(2, require('lampdemo.config').parse(configText, 'lamps.conf')) or ''");
+    EXPECT_LUA("parsed = require('lampdemo.config').parse(configText, 'lamps.conf')");
+    if (kept) *kept = std::stoi(eval("#parsed.order + (parsed.broadcast and 1 or 0)"));
+    return eval("parsed.problems[1] or ''");
   }
   std::string luaLoadError(const std::string& path) {
     lua_pushlstring(L(), path.data(), path.size());
@@ -41,9 +44,23 @@ TEST_F(LampConfigTest, BothReadersRefuseTheSameLinesForTheSameReason) {
       {"", ""},
       {"# only a comment\n\n   \n", ""},
       {"a 127.0.0.1 4000\nb 127.0.0.1 4000  # shares a's socket\r\nbroadcast c 10.0.0.255 4001", ""},
-      {"a 127.0.0.1", "lamps.conf:1: expected \"identifier address port\""},
-      {"a 127.0.0.1 4000 extra", "lamps.conf:1: expected \"identifier address port\""},
-      {"\nbroadcast c 10.0.0.255", "lamps.conf:2: expected \"broadcast identifier address port\""},
+      {"a 127.0.0.1", "lamps.conf:1: expected \"identifier address port [lf | wled LEDS [TIMEOUT]]\""},
+      {"a 127.0.0.1 4000 lf extra", "lamps.conf:1: expected \"identifier address port [lf | wled LEDS [TIMEOUT]]\""},
+      {"\nbroadcast c 10.0.0.255",
+       "lamps.conf:2: expected \"broadcast identifier address port [lf | wled LEDS [TIMEOUT]]\""},
+      {"a 127.0.0.1 4000 lf\nb 127.0.0.1 4001 wled 1\nc 127.0.0.1 4002 wled 1500 255\nbroadcast d 10.0.0.255 21324 "
+       "wled 30 1",
+       ""},
+      {"a 127.0.0.1 4000 extra", "lamps.conf:1: unknown protocol extra (lf or wled)"},
+      {"a 127.0.0.1 4000 wled", "lamps.conf:1: expected \"identifier address port [lf | wled LEDS [TIMEOUT]]\""},
+      {"a 127.0.0.1 4000 wled 3 2 1", "lamps.conf:1: expected \"identifier address port [lf | wled LEDS [TIMEOUT]]\""},
+      {"a 127.0.0.1 4000 wled 0", "lamps.conf:1: LED count 0 out of range (1 to 1500)"},
+      {"a 127.0.0.1 4000 wled 1501", "lamps.conf:1: LED count 1501 out of range (1 to 1500)"},
+      {"a 127.0.0.1 4000 wled 3x", "lamps.conf:1: LED count 3x out of range (1 to 1500)"},
+      {"a 127.0.0.1 4000 wled 30 0", "lamps.conf:1: bad timeout 0 (1 to 255 seconds)"},
+      {"a 127.0.0.1 4000 wled 30 256", "lamps.conf:1: bad timeout 256 (1 to 255 seconds)"},
+      {"a 127.0.0.1 4000\nb 127.0.0.1 4000 wled 30", "lamps.conf:2: lamp b shares 127.0.0.1:4000 with lamp a"},
+      {"broadcast a 10.0.0.255 21324 wled 3\nb 10.0.0.255 21324", "lamps.conf:2: lamp b shares 10.0.0.255:21324 with lamp a"},
       {"a 127.0.0.256 4000", "lamps.conf:1: bad IPv4 address 127.0.0.256"},
       {"a 127.0.1 4000", "lamps.conf:1: bad IPv4 address 127.0.1"},
       {"a 127.0.0.1. 4000", "lamps.conf:1: bad IPv4 address 127.0.0.1."},
@@ -74,16 +91,27 @@ TEST_F(LampConfigTest, BothReadersRefuseTheSameLinesForTheSameReason) {
     EXPECT_EQ(load.config.has_value(), c.error.empty());
     EXPECT_EQ(luaError(c.text), c.error);
   }
+  // lampsim refuses the whole list; the application skips the bad line and
+  // keeps the others.
+  int kept = 0;
+  EXPECT_EQ(luaError("a 127.0.0.1 4000\nb 127.0.0.1 0\nc 127.0.0.1 4001 wled 9999\nd 127.0.0.1 4002 wled 3", &kept),
+            "lamps.conf:2: bad port 0");
+  EXPECT_EQ(kept, 2);
 }
 
 TEST_F(LampConfigTest, AListIsReadInFileOrderWithTheBroadcastLampApart) {
-  auto load = parseLampConfig("b 127.0.0.2 4000\na 127.0.0.1 65535\nbroadcast c 10.1.2.255 4001\n", "x");
+  auto load = parseLampConfig("b 127.0.0.2 4000\na 127.0.0.1 65535 wled 600 5\nbroadcast c 10.1.2.255 4001 wled 3\n", "x");
   ASSERT_TRUE(load.config) << load.error;
   const auto& lamps = load.config->lamps;
   ASSERT_EQ(lamps.size(), 2u);
   EXPECT_EQ(lamps[0].id, "b");
   EXPECT_EQ(lampsim::addressText(lamps[0].address), "127.0.0.2");
+  EXPECT_EQ(lamps[0].protocol, lampsim::LampProtocol::Lf);
   EXPECT_EQ(lamps[1].port, 65535);
+  EXPECT_EQ(lamps[1].protocol, lampsim::LampProtocol::Wled);
+  EXPECT_EQ(lamps[1].ledCount, 600u);
+  EXPECT_EQ(lamps[1].timeoutSeconds, 5u);
+  EXPECT_EQ(load.config->broadcast->timeoutSeconds, 2u) << "the default";
   ASSERT_TRUE(load.config->broadcast);
   EXPECT_EQ(load.config->broadcast->id, "c");
   EXPECT_EQ(lampsim::addressText(load.config->broadcast->address), "10.1.2.255");

@@ -1,8 +1,9 @@
-// Frames built by the demo application, read by lampsim.
+// Frames built by the demo application, and hand-made WLED packets, read by lampsim.
 #include <gtest/gtest.h>
 
 #include "tests/lampsim/demo_lua.h"
 #include "tools/lampsim/lamp_frame.h"
+#include "tools/lampsim/wled_packet.h"
 
 namespace halvix::test {
 namespace {
@@ -79,6 +80,48 @@ TEST_F(LampFrameTest, DamagedFramesAreRefusedWithTheirReason) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(parseLampFrame(c.bytes).reason, c.reason);
+  }
+}
+
+TEST(WledPacketTest, PacketsOfEachProtocolSetTheirLedsOrAreRefusedWithTheirReason) {
+  using lampsim::WledLed;
+  std::string drgb491 = "0202";
+  for (int i = 0; i < 491; ++i) drgb491 += "000000";
+  struct Case {
+    const char* what;
+    std::string hex;
+    unsigned ledCount;
+    std::string reason;
+    const char* protocol = "";
+    int timeout = 0;
+    std::vector<WledLed> leds = {};
+  };
+  const Case cases[] = {
+      {"WARLS in any order", "0102" "05010203" "00040506", 10, "", "WARLS", 2, {{5, {1, 2, 3}}, {0, {4, 5, 6}}}},
+      {"DRGB from LED 0", "02ff" "010203" "040506", 10, "", "DRGB", 255, {{0, {1, 2, 3}}, {1, {4, 5, 6}}}},
+      {"DRGBW with white", "0301" "01020304", 10, "", "DRGBW", 1, {{0, {1, 2, 3}, 4}}},
+      {"DNRGB from 489", "0402" "01e9" "0a0b0c", 600, "", "DNRGB", 2, {{489, {10, 11, 12}}}},
+      {"only the header", "0202", 10, "", "DRGB", 2, {}},
+      {"empty", "", 10, "short packet"},
+      {"one byte", "02", 10, "short packet"},
+      {"the notifier's", "0002010203", 10, "unknown protocol 0"},
+      {"protocol 5", "0502010203", 10, "unknown protocol 5"},
+      {"DNRGB without its start", "040200", 600, "short DNRGB packet"},
+      {"DRGB cut in a record", "0202" "01020304", 10, "partial LED record"},
+      {"WARLS cut in a record", "0102" "050102", 10, "partial LED record"},
+      {"DRGB above its most", drgb491, 600, "more than 490 LEDs in a DRGB packet"},
+      {"WARLS index at the count", "0102" "0a010203", 10, "LED beyond the lamp's 10"},
+      {"DRGB longer than the strip", "0202" "000000" "000000" "000000", 2, "LED beyond the lamp's 2"},
+      {"DNRGB running off the end", "0402" "0257" "000000" "000000", 600, "LED beyond the lamp's 600"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto check = lampsim::parseWledPacket(fromHex(c.hex), c.ledCount);
+    EXPECT_EQ(check.reason, c.reason);
+    if (!check.ok()) continue;
+    EXPECT_STREQ(lampsim::wledProtocolName(check.packet.protocol), c.protocol);
+    EXPECT_EQ(check.packet.timeoutSeconds, c.timeout);
+    EXPECT_EQ(check.packet.leds, c.leds);
   }
 }
 

@@ -175,14 +175,16 @@ TEST(LampsimEndToEndTest, ColoursFromTheDemoBundleReachLampsim) {
   EXPECT_EQ(summary["latency"]["samples"], 5);
 }
 
-TEST(LampsimEndToEndTest, JsonLinesEscapeLampBytesThatAreNotUtf8) {
+TEST(LampsimEndToEndTest, JsonLinesEscapeLampBytesThatAreNotUtf8AndShowWledPackets) {
   TempDir dir;
-  std::uint16_t port = 0;
+  std::uint16_t port = 0, wledPort = 0;
   {
-    UdpReceiver probe;  // a port nobody uses on 127.0.0.1 at the moment of asking
+    UdpReceiver probe, wledProbe;  // ports nobody uses on 127.0.0.1 at the moment of asking
     port = probe.port();
+    wledPort = wledProbe.port();
   }
-  const auto lamps = dir.write("lamps.conf", "d\xe9sk 127.0.0.1 " + std::to_string(port) + "\n");
+  const auto lamps = dir.write("lamps.conf", "d\xe9sk 127.0.0.1 " + std::to_string(port) + "\nstrip 127.0.0.1 " +
+                                                 std::to_string(wledPort) + " wled 2\n");
   // Ends by its time limit, long enough for the datagrams below under Wine.
   HostProcess lampsim(kLampsim, {"--config", lamps.string(), "--json", "--seconds", "3"}, dir.path());
   ASSERT_TRUE(lampsim.started());
@@ -202,6 +204,12 @@ TEST(LampsimEndToEndTest, JsonLinesEscapeLampBytesThatAreNotUtf8) {
   to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   to.sin_port = htons(port);
   platform::DatagramSocket sender;
+  // The WLED packet's line first: the two sockets are read in turn.
+  sockaddr_in toStrip = to;
+  toStrip.sin_port = htons(wledPort);
+  const std::string drgb("\x02\x02\x01\x02\x03\x04\x05\x06", 8);
+  ASSERT_TRUE(sender.sendTo(drgb.data(), drgb.size(), toStrip).done());
+  ASSERT_TRUE(waitFor([&] { return readWholeFile(dir.path() / "out.txt").find('\n') != std::string::npos; }));
   for (const auto& c : cases) {
     const std::string frame = lampFrame(c.lamp);
     ASSERT_TRUE(sender.sendTo(frame.data(), frame.size(), to).done());
@@ -212,10 +220,21 @@ TEST(LampsimEndToEndTest, JsonLinesEscapeLampBytesThatAreNotUtf8) {
   std::vector<std::string> lines;
   std::istringstream out(textLines(sim.out));
   for (std::string line; std::getline(out, line);) lines.push_back(line);
-  ASSERT_EQ(lines.size(), 4u) << sim.out;
+  ASSERT_EQ(lines.size(), 5u) << sim.out;
+  const auto packet = nlohmann::json::parse(lines[0]);
+  EXPECT_EQ(packet["protocol"], "wled");
+  EXPECT_EQ(packet["lamp"], "strip");
+  EXPECT_EQ(packet["packet"], "DRGB");
+  EXPECT_EQ(packet["leds"], 2);
+  EXPECT_EQ(packet["r"], 1);
+  EXPECT_EQ(packet["b"], 3);
+  EXPECT_EQ(packet["latency_from"], "none");
   for (std::size_t i = 0; i < std::size(cases); ++i)
-    EXPECT_NE(lines[i].find(cases[i].written), std::string::npos) << lines[i];
-  EXPECT_NE(lines[3].find(R"("lamp":"d\udce9sk","latency":)"), std::string::npos) << lines[3];
+    EXPECT_NE(lines[i + 1].find(cases[i].written), std::string::npos) << lines[i + 1];
+  EXPECT_NE(lines[4].find(R"("lamp":"d\udce9sk","latency":)"), std::string::npos) << lines[4];
+  // The summary holds the escaped identifier, which a JSON reader refuses.
+  EXPECT_NE(lines[4].find(R"("incomplete_rounds":0,"lamp":"strip")"), std::string::npos) << lines[4];
+  EXPECT_NE(lines[4].find(R"("leds":2,"protocol":"wled","reordered":0,"restarts":0,"rounds":1})"), std::string::npos);
 }
 
 TEST(LampsimEndToEndTest, ABadLampListOrArgumentEndsLampsimWithAReason) {
@@ -226,7 +245,7 @@ TEST(LampsimEndToEndTest, ABadLampListOrArgumentEndsLampsimWithAReason) {
     std::string message;
   };
   const Case cases[] = {
-      {{"--config", bad.string()}, "lampsim: " + bad.string() + ":1: expected \"identifier address port\""},
+      {{"--config", bad.string()}, "lampsim: " + bad.string() + ":1: expected \"identifier address port ["},
       {{"--config", (dir.path() / "none.conf").string()}, "lampsim: cannot read"},
       {{"--json"}, "lampsim: --config is required"},
       {{"--config", bad.string(), "--seconds", "soon"}, "lampsim: bad --seconds value soon"},

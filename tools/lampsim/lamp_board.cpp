@@ -27,12 +27,21 @@ std::optional<std::int64_t> sinceSentNs(std::int64_t nowMicros, std::int64_t sen
 Arrival Arrival::now() { return {clockNs(CLOCK_MONOTONIC), clockNs(CLOCK_REALTIME) / 1000}; }
 
 LampBoard::LampBoard(const LampConfig& config) {
-  for (const auto& lamp : config.lamps) lamps_.push_back({lamp.id, {}, {}});
-  if (config.broadcast) lamps_.push_back({config.broadcast->id, {}, {}});
+  auto add = [&](const LampAddress& lamp) {
+    const unsigned leds = lamp.protocol == LampProtocol::Wled ? lamp.ledCount : 0;
+    lamps_.push_back({lamp.id, {}, {}, lamp.protocol, WledStrip(leds)});
+  };
+  for (const auto& lamp : config.lamps) add(lamp);
+  if (config.broadcast) add(*config.broadcast);
 }
 
 FrameRecord LampBoard::receive(std::string_view bytes, const std::vector<std::string>& accepted, Arrival arrival,
                                const StampFollower* stamps) {
+  auto wled = std::find_if(lamps_.begin(), lamps_.end(), [&](const Lamp& l) {
+    return l.protocol == LampProtocol::Wled && std::find(accepted.begin(), accepted.end(), l.id) != accepted.end();
+  });
+  if (wled != lamps_.end()) return receiveWled(*wled, bytes, arrival, stamps);
+
   FrameRecord record;
   record.arrival = arrival;
   record.check = parseLampFrame(bytes);
@@ -56,11 +65,38 @@ FrameRecord LampBoard::receive(std::string_view bytes, const std::vector<std::st
   } else {
     if ((record.latencyNs = sinceSentNs(arrival.realtimeMicros, frame.sentMicros))) record.latencyFrom = LatencySource::Sent;
   }
-  if (record.latencyNs) {
-    lamp->latency.add(*record.latencyNs);
-    latency_.add(*record.latencyNs);
+  if (record.latencyNs) addLatency(*lamp, *record.latencyNs);
+  return record;
+}
+
+FrameRecord LampBoard::receiveWled(Lamp& lamp, std::string_view bytes, Arrival arrival, const StampFollower* stamps) {
+  FrameRecord record;
+  record.arrival = arrival;
+  record.protocol = LampProtocol::Wled;
+  record.wledLampId = lamp.id;
+  record.wled = parseWledPacket(bytes, lamp.strip.ledCount());
+  record.reason = record.wled.reason;
+  if (!record.ok()) {
+    ++badFrames_;
+    return record;
+  }
+  const WledPacket& packet = record.wled.packet;
+  lamp.strip.accept(packet);
+  record.round = lamp.strip.rounds();
+  // With no send time in the packet, only a stamp can time it.
+  if (stamps && !packet.leds.empty()) {
+    if (auto event = stamps->eventTime(packet.leds.front().colour, arrival.monotonicNs)) {
+      record.latencyNs = arrival.monotonicNs - *event;
+      record.latencyFrom = LatencySource::Stamp;
+      addLatency(lamp, *record.latencyNs);
+    }
   }
   return record;
+}
+
+void LampBoard::addLatency(Lamp& lamp, std::int64_t ns) {
+  lamp.latency.add(ns);
+  latency_.add(ns);
 }
 
 }  // namespace halvix::lampsim

@@ -68,15 +68,40 @@ std::optional<std::uint32_t> ipv4(std::string_view text) {
   return htonl(host);
 }
 
-// The reason a lamp line is refused, empty when `lamp` was filled.
-std::string readLamp(const std::vector<std::string_view>& w, LampAddress& lamp) {
+// The reason a lamp line is refused, empty when `lamp` was filled. `w`
+// holds the words after "broadcast"; `expected` is the line's shape.
+std::string readLamp(const std::vector<std::string_view>& w, const std::string& expected, LampAddress& lamp) {
   if (w[0].size() > kMaxIdLength) return "identifier longer than 255 bytes";
   auto address = ipv4(w[1]);
   if (!address) return "bad IPv4 address " + std::string(w[1]);
   auto port = number(w[2], 5);
   if (!port || *port < 1 || *port > 65535) return "bad port " + std::string(w[2]);
   lamp = {std::string(w[0]), *address, static_cast<std::uint16_t>(*port)};
+  if (w.size() == 3 || (w[3] == "lf" && w.size() == 4)) return {};
+  if (w[3] != "lf" && w[3] != "wled") return "unknown protocol " + std::string(w[3]) + " (lf or wled)";
+  if (w[3] == "lf" || w.size() < 5 || w.size() > 6) return expected;
+  auto leds = number(w[4], 4);
+  if (!leds || *leds < 1 || *leds > kMaxWledLeds) return "LED count " + std::string(w[4]) + " out of range (1 to 1500)";
+  lamp.protocol = LampProtocol::Wled;
+  lamp.ledCount = *leds;
+  if (w.size() == 6) {
+    auto timeout = number(w[5], 3);
+    if (!timeout || *timeout < 1 || *timeout > 255) return "bad timeout " + std::string(w[5]) + " (1 to 255 seconds)";
+    lamp.timeoutSeconds = *timeout;
+  }
   return {};
+}
+
+// The lamp already listed at the same address and port, when either of the
+// two is a WLED lamp.
+const LampAddress* sharedWledEndpoint(const LampConfig& config, const LampAddress& lamp) {
+  const auto clash = [&](const LampAddress& other) {
+    return other.address == lamp.address && other.port == lamp.port &&
+           (other.protocol == LampProtocol::Wled || lamp.protocol == LampProtocol::Wled);
+  };
+  for (const auto& other : config.lamps)
+    if (clash(other)) return &other;
+  return config.broadcast && clash(*config.broadcast) ? &*config.broadcast : nullptr;
 }
 
 bool listed(const LampConfig& config, const std::string& id) {
@@ -116,11 +141,15 @@ ConfigLoad parseLampConfig(std::string_view text, const std::string& where) {
     }
     const bool broadcast = w[0] == "broadcast";
     if (broadcast) w.erase(w.begin());
-    if (w.size() != 3)
-      return fail(broadcast ? "expected \"broadcast identifier address port\"" : "expected \"identifier address port\"");
+    const std::string expected = std::string("expected \"") + (broadcast ? "broadcast " : "") +
+                                 "identifier address port [lf | wled LEDS [TIMEOUT]]\"";
+    if (w.size() < 3) return fail(expected);
     LampAddress lamp;
-    if (std::string why = readLamp(w, lamp); !why.empty()) return fail(why);
+    if (std::string why = readLamp(w, expected, lamp); !why.empty()) return fail(why);
     if (listed(config, lamp.id)) return fail("lamp " + lamp.id + " listed twice");
+    if (const LampAddress* other = sharedWledEndpoint(config, lamp))
+      return fail("lamp " + lamp.id + " shares " + addressText(lamp.address) + ":" + std::to_string(lamp.port) +
+                  " with lamp " + other->id);
     if (broadcast) {
       if (config.broadcast) return fail("a second broadcast lamp");
       config.broadcast = lamp;

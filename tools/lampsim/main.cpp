@@ -24,10 +24,12 @@ using namespace halvix::lampsim;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kUsage =
-    "usage: lampsim --config FILE [--json] [--stamps FILE] [--seconds N]\n"
-    "  --config FILE  the lamp list (\"identifier address port\", \"broadcast identifier address port\")\n"
+    "usage: lampsim --config FILE [--json] [--strip] [--stamps FILE] [--seconds N]\n"
+    "  --config FILE  the lamp list (\"identifier address port [lf | wled LEDS [TIMEOUT]]\",\n"
+    "                 \"broadcast identifier address port [...]\")\n"
     "  --json         one JSON object per frame on standard output, the summary last\n"
     "                 (identifier bytes that are not UTF-8 as \\udcXX escapes, one a byte)\n"
+    "  --strip        show each WLED lamp's strip too, as blocks sampled along it\n"
     "  --stamps FILE  follow the Chroma stamps file; latency runs from the colour's stamp\n"
     "  --seconds N    stop after N seconds (else at SIGINT or SIGTERM)\n";
 
@@ -35,11 +37,15 @@ constexpr const char* kUsage =
 constexpr auto kRedraw = std::chrono::milliseconds(50);
 // Datagrams taken from one socket before the others get their turn.
 constexpr int kBurst = 256;
+// Blocks a WLED strip is drawn with: enough to see a gradient, short enough
+// for a few lamps on one line.
+constexpr unsigned kStripBlocks = 30;
 
 struct Options {
   std::string config;
   std::string stamps;
   bool json = false;
+  bool strip = false;
   std::optional<double> seconds;
 };
 
@@ -58,6 +64,10 @@ int parse(int argc, char** argv, Options& options) {
     }
     if (arg == "--json") {
       options.json = true;
+      continue;
+    }
+    if (arg == "--strip") {
+      options.strip = true;
       continue;
     }
     if (arg != "--config" && arg != "--stamps" && arg != "--seconds") return usage("unknown argument " + arg);
@@ -146,12 +156,14 @@ class Simulator {
     lastDraw_ = now;
     changed_ = false;
     if (terminal_) {
-      std::cout << "\r\x1b[2K" << liveLine(board_, true) << std::flush;
+      std::cout << "\r\x1b[2K" << liveLine(board_, true, stripBlocks()) << std::flush;
       drawn_ = true;
     } else {
-      std::cout << liveLine(board_, false) << std::endl;
+      std::cout << liveLine(board_, false, stripBlocks()) << std::endl;
     }
   }
+
+  unsigned stripBlocks() const { return options_.strip ? kStripBlocks : 0; }
 
   void finish() {
     if (options_.json) {
