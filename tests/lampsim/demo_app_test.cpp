@@ -186,6 +186,47 @@ TEST_F(DemoAppTest, WledLampsGetTheColourOnEveryLed) {
   }
 }
 
+// The sending socket and the clock are stood in for: lamp "gone" (port 9)
+// refuses every datagram; a refusal the system reports late, on the next
+// send to another lamp, comes once when `stale` is set.
+constexpr const char* kFakeNetwork = R"LUA(
+logged = {}; print = function(...) logged[#logged + 1] = table.concat({...}, ' ') end
+local socket = require('socket')
+sent, stale, clock = {}, false, 1000
+socket.gettime = function() return clock end
+socket.udp = function()
+  return { settimeout = function() end,
+           sendto = function(_, payload, address, port)
+             if port == 9 then return nil, 'connection refused' end
+             if stale then stale = false; return nil, 'connection refused' end
+             sent[#sent + 1] = port
+             return #payload
+           end }
+end
+)LUA";
+
+TEST_F(DemoAppTest, AnUnreachableLampNeitherHoldsUpTheOthersNorFillsTheLog) {
+  ASSERT_LUA(kFakeNetwork);
+  start(dir_.write("lamps.conf", "gone 127.0.0.1 9 wled 600\ndesk 127.0.0.1 4000\n").string());
+  const std::string refused = "true|false|sending to lamp gone failed: connection refused";
+  const struct {
+    int clock;
+    std::string lamp;
+    bool stale;
+    std::string answer;
+  } calls[] = {
+      {1000, "gone", false, refused}, {1000, "desk", true, "true|true"}, {1030, "gone", false, refused},
+      {1059, "gone", false, refused}, {1060, "gone", false, refused},    {1061, "desk", false, "true|true"},
+  };
+  for (const auto& call : calls) {
+    ASSERT_LUA("clock = " + std::to_string(call.clock) + "; stale = " + (call.stale ? "true" : "false"));
+    EXPECT_EQ(eval("callApp(" + setColour(call.lamp, "{b = 0, g = 0, r = 1}") + ")"), call.answer);
+  }
+  EXPECT_EQ(eval("table.concat(sent, ' ')"), "4000 4000") << "the stale refusal was tried again";
+  const std::string failure = "lampdemo: sending to lamp gone failed: connection refused";
+  EXPECT_EQ(eval("table.concat(logged, '\\n', 2)"), failure + "\n" + failure) << "once a minute";
+}
+
 TEST_F(DemoAppTest, WithoutAReadableLampListEveryCallSaysWhy) {
   struct Case {
     std::string file;
