@@ -229,6 +229,11 @@ void ClientSession::close() {
   stallTimer_.cancel();
   drainTimer_.cancel();
   boost::system::error_code ignored;
+  // Windows aborts a socket's pending operations when it is closed, but Wine
+  // keeps a write that cannot finish (to a client that reads nothing), and
+  // with it the connection, for good: the client would never learn it was
+  // dropped, and one blocked in a send would stay blocked.
+  socket_.cancel(ignored);
   socket_.shutdown(boost::asio::socket_base::shutdown_both, ignored);
   socket_.close(ignored);
 }

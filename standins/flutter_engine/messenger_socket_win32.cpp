@@ -100,8 +100,12 @@ std::optional<DWORD> peerProcess(SOCKET socket) {
   std::vector<unsigned char> table;
   ULONG size = 0;
   DWORD result = ERROR_INSUFFICIENT_BUFFER;
-  // The table may grow between asking its size and reading it.
+  // The table may grow between asking its size and reading it, by a row or
+  // two for every client that connects meanwhile: clients that connect in a
+  // burst outran an exact fit four times in a row under Wine, which reads the
+  // table slowly, and were then taken for gone.
   for (int attempt = 0; attempt < 4 && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
+    if (size > 0) size += 64 * sizeof(MIB_TCPROW_OWNER_PID);
     table.resize(size);
     result = ::GetExtendedTcpTable(table.empty() ? nullptr : table.data(), &size, FALSE, AF_INET,
                                    TCP_TABLE_OWNER_PID_CONNECTIONS, 0);

@@ -5,6 +5,8 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 
+#include <cstring>
+
 namespace halvix::test {
 
 std::size_t threadCount() {
@@ -24,6 +26,17 @@ long residentKiB() {
   PROCESS_MEMORY_COUNTERS counters{};
   if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
   return static_cast<long>(counters.WorkingSetSize / 1024);
+}
+
+// A heap's flags are not published, but they have kept their place in its
+// header since Windows Vista, and Wine keeps it too for the programs that
+// look there.
+bool heapChecksFrees() {
+  constexpr std::size_t kFlagsOffset = sizeof(void*) == 8 ? 0x70 : 0x40;
+  DWORD flags = 0;
+  std::memcpy(&flags, static_cast<const char*>(static_cast<const void*>(GetProcessHeap())) + kFlagsOffset,
+              sizeof flags);
+  return (flags & HEAP_FREE_CHECKING_ENABLED) != 0;
 }
 
 std::size_t openHandles() {
