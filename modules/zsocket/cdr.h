@@ -74,10 +74,32 @@ class Writer {
   bool byte(std::uint8_t b);
 
  private:
+  class Cursor;
+
+  // The same operations on the open cursor; out_.length is stale meanwhile.
+  bool put(int idx, int depth);
+  bool pairs(int idx, int depth);
+  bool putNumber(double x);
+  bool putString(const char* s, std::size_t n);
+  bool putByte(std::uint8_t b);
+  // Room for n bytes at p_, growing out_ exactly as ByteBuffer::reserve(n) would.
+  bool room(std::size_t n) { return static_cast<std::size_t>(stop_ - p_) >= n || grow(n); }
+  bool grow(std::size_t n);
+  bool stackFor(int top);
+  void open();
+  void close();
+
   lua_State* L_;
   ByteBuffer& out_;
   int dict_;
   std::int64_t limit_;
+  // While a public call runs, bytes go straight to p_ (out_.end()), up to
+  // stop_ (the end of the block), instead of through out_'s bookkeeping for
+  // every value.
+  unsigned char* p_ = nullptr;
+  unsigned char* stop_ = nullptr;
+  // Highest stack top at which a table's four slots are known to be there.
+  int checkedTop_ = 0;
 };
 
 // Decodes from [begin, begin + size), pushing each result. On failure the

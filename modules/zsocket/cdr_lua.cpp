@@ -9,6 +9,18 @@
 namespace halvix::modules::zsocket {
 namespace {
 
+// Room for a typical message from the start, instead of growing from the
+// smallest block one reallocation at a time while encoding.
+constexpr std::size_t kScratchStart = 1024;
+
+// The scratch buffer with that room made. A refusal changes nothing: the
+// buffer then grows from empty as the writer asks for room.
+ByteBuffer& presized(ScratchBuffer& scratch) {
+  ByteBuffer& out = scratch.get();
+  out.reserve(kScratchStart);
+  return out;
+}
+
 // Encoders raise only after their scratch block is freed.
 int pushScratch(lua_State* L, ScratchBuffer& scratch, bool ok, const char* failure) {
   ByteBuffer& out = scratch.get();
@@ -49,7 +61,7 @@ int cdrWrTable(lua_State* L) {
   const int type = lua_type(L, 1);
   bool ok = false;
   if (type == LUA_TTABLE || type == LUA_TNIL || type == LUA_TNONE) {
-    cdr::Writer writer(L, scratch.get(), cdr::optDictionary(L, 2), cdr::toLimit(L, 3));
+    cdr::Writer writer(L, presized(scratch), cdr::optDictionary(L, 2), cdr::toLimit(L, 3));
     ok = writer.tableBody(1, 1);
   }
   lua_settop(L, top);
@@ -81,14 +93,14 @@ int cdrRdTable(lua_State* L) { return readAt(L, true); }
 int cdrWrPacket(lua_State* L) {
   const cdr::PacketArgs args = cdr::checkPacketArgs(L, 1);
   ScratchBuffer scratch;
-  const bool ok = cdr::appendPacket(L, args, scratch.get());
+  const bool ok = cdr::appendPacket(L, args, presized(scratch));
   return pushScratch(L, scratch, ok, "wr packet fail");
 }
 
 int cdrWrPacketVa(lua_State* L) {
   const cdr::PacketArgs args = cdr::checkPacketVaArgs(L, 1);
   ScratchBuffer scratch;
-  const bool ok = cdr::appendPacket(L, args, scratch.get());
+  const bool ok = cdr::appendPacket(L, args, presized(scratch));
   return pushScratch(L, scratch, ok, "wr packet fail");
 }
 
