@@ -53,16 +53,40 @@ void sendPackedAnswer(BridgeState& bridge, sdk::PlateCallArgs& args) {
 
 }  // namespace
 
-void WaitingCalls::Ticket::clear() const {
-  std::uint64_t expected = number_;
-  owner_->marks_[slot_].compare_exchange_strong(expected, 0);
+std::uint64_t WaitingCalls::enter(std::size_t slot) {
+  const std::uint64_t number = nextNumber_++;
+  marks_[slot].store(number << kHolderBits | 2);
+  return number;
 }
 
-std::shared_ptr<WaitingCalls::Ticket> WaitingCalls::enter(std::size_t slot) {
-  const std::uint64_t number = nextNumber_++;
-  marks_[slot].store(number);
-  return std::make_shared<Ticket>(shared_from_this(), slot, number);
+void WaitingCalls::clear(std::size_t slot, std::uint64_t number) {
+  std::uint64_t mark = marks_[slot].load();
+  while (mark >> kHolderBits == number && mark != 0 && !marks_[slot].compare_exchange_weak(mark, 0)) {
+  }
 }
+
+void WaitingCalls::letGo(std::size_t slot, std::uint64_t number) {
+  std::uint64_t mark = marks_[slot].load();
+  while (mark >> kHolderBits == number && mark != 0) {
+    const std::uint64_t holders = mark & ((1u << kHolderBits) - 1);
+    if (marks_[slot].compare_exchange_weak(mark, holders <= 1 ? 0 : mark - 1)) return;
+  }
+}
+
+LampCall::LampCall(std::shared_ptr<WaitingCalls> waiting, std::size_t slot, std::weak_ptr<BridgeState> state)
+    : waiting_(std::move(waiting)), slot_(slot), state_(std::move(state)) {}
+
+void LampCall::answered(std::uint64_t handOver, sdk::PlateCallArgs& args) {
+  waiting_->clear(slot_, handOver);
+  if (slot_ != WaitingCalls::kBroadcastSlot) {
+    reportDeviceAnswer(args);
+    return;
+  }
+  // A reply that comes after the bridge is gone is dropped unread.
+  if (const std::shared_ptr<BridgeState> bridge = state_.lock()) sendPackedAnswer(*bridge, args);
+}
+
+void LampCall::letGo(std::uint64_t handOver) { waiting_->letGo(slot_, handOver); }
 
 std::optional<PackedReply> ParsePackedReply(std::string_view reply) {
   const std::size_t first = reply.find(kTab);
@@ -77,12 +101,14 @@ ColourForwarder::ColourForwarder()
     : waiting_(std::make_shared<WaitingCalls>()), colourMap_{{"b", 0}, {"g", 0}, {"r", 0}} {
   targets_.reserve(ChromaRelayState::kSlotCount);
   targetSlots_.reserve(ChromaRelayState::kSlotCount);
+  calls_.resize(ChromaRelayState::kSlotCount + 1);
 }
 
 void ColourForwarder::OnColorTick(sdk::CorvelNative* native, const std::shared_ptr<BridgeState>& state) {
   if (!native || !state) return;
   if (native != marksNative_ || native->activationsStarted() != marksActivation_) {
     waiting_ = std::make_shared<WaitingCalls>();
+    for (std::shared_ptr<LampCall>& call : calls_) call.reset();
     marksNative_ = native;
     marksActivation_ = native->activationsStarted();
   }
@@ -131,27 +157,30 @@ const msgpack::sbuffer& ColourForwarder::pack(const char* method, const std::str
   return call_;
 }
 
+void ColourForwarder::handOver(sdk::CorvelNative& native, std::size_t slot, const std::shared_ptr<BridgeState>* state) {
+  std::shared_ptr<LampCall>& call = calls_[slot];
+  if (!call || (state && !call->sendsTo(*state))) {
+    std::weak_ptr<BridgeState> replies;
+    if (state) replies = *state;
+    call = std::make_shared<LampCall>(waiting_, slot, std::move(replies));
+  }
+  // The slot is not waiting: the call's last task has read its bytes.
+  call->packedCall.assign(call_.data(), call_.size());
+  native.forwardPlateCall(call, waiting_->enter(slot));
+}
+
 void ColourForwarder::SendDeviceColors(sdk::CorvelNative& native) {
   for (std::size_t i = 0; i < targets_.size(); ++i) {
     if (waiting_->waiting(targetSlots_[i])) continue;
-    native.forwardPlateCall(
-        [ticket = waiting_->enter(targetSlots_[i])](sdk::PlateCallArgs& args) {
-          ticket->clear();
-          reportDeviceAnswer(args);
-        },
-        pack(kSetColourMethod, targets_[i]));
+    pack(kSetColourMethod, targets_[i]);
+    handOver(native, targetSlots_[i], nullptr);
   }
 }
 
-void ColourForwarder::SendPackedColor(sdk::CorvelNative& native, std::weak_ptr<BridgeState> state) {
+void ColourForwarder::SendPackedColor(sdk::CorvelNative& native, const std::shared_ptr<BridgeState>& state) {
   if (targets_.empty() || waiting_->waiting(WaitingCalls::kBroadcastSlot)) return;
-  // A reply that comes after the bridge is gone is dropped unread.
-  native.forwardPlateCall(
-      [state = std::move(state), ticket = waiting_->enter(WaitingCalls::kBroadcastSlot)](sdk::PlateCallArgs& args) {
-        ticket->clear();
-        if (const std::shared_ptr<BridgeState> bridge = state.lock()) sendPackedAnswer(*bridge, args);
-      },
-      pack(kSetColourPackedMethod, targets_.front()));
+  pack(kSetColourPackedMethod, targets_.front());
+  handOver(native, WaitingCalls::kBroadcastSlot, &state);
 }
 
 }  // namespace halvix::chroma

@@ -47,35 +47,49 @@ std::optional<PackedReply> ParsePackedReply(std::string_view reply);
 // still waiting is skipped, and the next tick brings it the latest colour.
 // Slots 0 to 127 are the device table's, the last is the broadcast lamp's.
 // Shared with the calls' completions, which may outlive the forwarder.
-class WaitingCalls : public std::enable_shared_from_this<WaitingCalls> {
+//
+// A mark is the number of the call it waits for, with the count of that
+// call's holders still alive (its queued task and its Lua callback object):
+// it is cleared when the call's completion runs or, for a call dropped
+// unrun, when the last holder goes. Only its own mark is cleared: a later
+// call on the slot keeps its own.
+class WaitingCalls {
  public:
   static constexpr std::size_t kBroadcastSlot = ChromaRelayState::kSlotCount;
 
-  // One call's mark on its lamp: cleared when the call's completion runs
-  // (clear()) or, for a call dropped unrun, when the last copy goes. Only
-  // its own mark is cleared: a later call on the slot keeps its own.
-  class Ticket {
-   public:
-    Ticket(std::shared_ptr<WaitingCalls> owner, std::size_t slot, std::uint64_t number)
-        : owner_(std::move(owner)), slot_(slot), number_(number) {}
-    ~Ticket() { clear(); }
-    Ticket(const Ticket&) = delete;
-    Ticket& operator=(const Ticket&) = delete;
-    void clear() const;
-
-   private:
-    std::shared_ptr<WaitingCalls> owner_;
-    std::size_t slot_;
-    std::uint64_t number_;
-  };
-
   bool waiting(std::size_t slot) const { return marks_[slot].load() != 0; }
-  // Marks the slot as waiting for a new call. Platform thread.
-  std::shared_ptr<Ticket> enter(std::size_t slot);
+  // Marks the slot as waiting for a new call, held twice; returns the
+  // call's number. Platform thread.
+  std::uint64_t enter(std::size_t slot);
+  // The call's completion has run.
+  void clear(std::size_t slot, std::uint64_t number);
+  // One holder of the call is gone.
+  void letGo(std::size_t slot, std::uint64_t number);
 
  private:
+  static constexpr unsigned kHolderBits = 2;
   std::array<std::atomic<std::uint64_t>, ChromaRelayState::kSlotCount + 1> marks_{};
   std::uint64_t nextNumber_ = 1;
+};
+
+// One lamp's colour call, handed over tick after tick: its packed bytes are
+// rewritten in place, and its completion needs nothing of its own.
+class LampCall final : public sdk::ReusablePlateCall {
+ public:
+  // `state` is set for the broadcast lamp only: its replies go to the bridge,
+  // if it still exists.
+  LampCall(std::shared_ptr<WaitingCalls> waiting, std::size_t slot, std::weak_ptr<BridgeState> state = {});
+
+  void answered(std::uint64_t handOver, sdk::PlateCallArgs& args) override;
+  void letGo(std::uint64_t handOver) override;
+  bool sendsTo(const std::shared_ptr<BridgeState>& state) const {
+    return !state_.owner_before(state) && !state.owner_before(state_);
+  }
+
+ private:
+  const std::shared_ptr<WaitingCalls> waiting_;
+  const std::size_t slot_;
+  const std::weak_ptr<BridgeState> state_;
 };
 
 // The packing side of one tick, with what it reuses from tick to tick.
@@ -94,7 +108,7 @@ class ColourForwarder {
   const WaitingCalls& waitingCalls() const { return *waiting_; }
 
   void SendDeviceColors(sdk::CorvelNative& native);
-  void SendPackedColor(sdk::CorvelNative& native, std::weak_ptr<BridgeState> state);
+  void SendPackedColor(sdk::CorvelNative& native, const std::shared_ptr<BridgeState>& state);
 
   // The packed call for one lamp with the colour last collected.
   const msgpack::sbuffer& pack(const char* method, const std::string& identifier);
@@ -104,12 +118,18 @@ class ColourForwarder {
   // The slot of each target (WaitingCalls' numbering).
   std::vector<std::size_t> targetSlots_;
   std::shared_ptr<WaitingCalls> waiting_;
+  // Each slot's call, made on its first use with the current marks; calls
+  // still queued into an earlier activation keep their own.
+  std::vector<std::shared_ptr<LampCall>> calls_;
   // The activation the marks belong to: calls queued into an earlier one
   // never run, and must not hold their lamps back.
   const sdk::CorvelNative* marksNative_ = nullptr;
   std::uint64_t marksActivation_ = 0;
   std::map<std::string, std::int32_t> colourMap_;
   msgpack::sbuffer call_;
+
+  // Hands the slot's call over with the call last packed.
+  void handOver(sdk::CorvelNative& native, std::size_t slot, const std::shared_ptr<BridgeState>* state);
 };
 
 }  // namespace halvix::chroma

@@ -22,6 +22,7 @@
 #include <boost/thread/thread.hpp>
 
 #include "sdk/callbacks.h"
+#include "sdk/corvel_native.h"
 #include "sdk/corvel_native_impl.h"
 #include "sdk/plate_call_args.h"
 #include "sdk/result_report.h"
@@ -85,6 +86,9 @@ class Activation : public std::enable_shared_from_this<Activation> {
 
   // Queues a call into the application's forwardPlateCall.
   void queueCall(std::shared_ptr<PendingCall> record, StringsCallback handler);
+  // Queues hand-over `handOver` of a reusable call; the task lives in the
+  // call's own room, so queueing allocates nothing.
+  void queueCall(std::shared_ptr<ReusablePlateCall> call, std::uint64_t handOver);
 
   // The worker's body has returned (start-up failed, or the loop stopped):
   // nothing posted from now on would ever run.
@@ -106,6 +110,8 @@ class Activation : public std::enable_shared_from_this<Activation> {
   void onTick(const boost::system::error_code& error);
   void setTickDeadline(std::chrono::steady_clock::time_point deadline);
   void interrupt();
+
+  class ReusableCallTask;
 
   boost::asio::io_context loop_;
   boost::asio::steady_timer tickTimer_;

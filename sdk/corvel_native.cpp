@@ -18,7 +18,36 @@ std::string withoutTrailingSlash(std::string path) {
   return path;
 }
 
+// Decodes the answer as the completion of a packed call sees it; none when
+// it is not MessagePack (logged).
+bool decodeAnswer(const std::vector<std::string>& results, PlateCallArgs& args) {
+  try {
+    args = PlateCallArgs::fromResults(results);
+  } catch (const msgpack::unpack_error& e) {
+    sdkLog(kLuaPrintLevel, "forwardPlateCall: answer is not MessagePack: %s\n", e.what());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+void ReusablePlateCall::answer(std::uint64_t handOver, const std::vector<std::string>& results) {
+  PlateCallArgs args;
+  if (decodeAnswer(results, args)) answered(handOver, args);
+}
+
+void* ReusablePlateCall::TaskRoom::take(std::size_t size) {
+  if (size <= sizeof room_ && !taken_.exchange(true, std::memory_order_acquire)) return room_;
+  return ::operator new(size);
+}
+
+void ReusablePlateCall::TaskRoom::give(void* memory) {
+  if (memory == room_)
+    taken_.store(false, std::memory_order_release);
+  else
+    ::operator delete(memory);
+}
 
 int abandonedSdkWorkers() { return Activation::abandonedWorkersRunning(); }
 
@@ -137,15 +166,19 @@ void CorvelNative::forwardPlateCall(PlateCallArgsCallback done, const msgpack::s
   record->packedCall.assign(packedCall.data(), packedCall.size());
   StringsCallback handler = [record](const std::vector<std::string>& results) {
     PlateCallArgs args;
-    try {
-      args = PlateCallArgs::fromResults(results);
-    } catch (const msgpack::unpack_error& e) {
-      sdkLog(kLuaPrintLevel, "forwardPlateCall: answer is not MessagePack: %s\n", e.what());
-      return;
-    }
+    if (!decodeAnswer(results, args)) return;
     if (record->argsCompletion) record->argsCompletion(args);
   };
   queueCall(record, std::move(handler));
+}
+
+void CorvelNative::forwardPlateCall(std::shared_ptr<ReusablePlateCall> call, std::uint64_t handOver) {
+  if (!activation_ || activation_->workerFinished()) {
+    call->letGo(handOver);
+    call->letGo(handOver);
+    return;
+  }
+  activation_->queueCall(std::move(call), handOver);
 }
 
 }  // namespace halvix::sdk

@@ -4,11 +4,14 @@
 // which owns the Lua state and its event loop; the platform thread hands work
 // to it only by posting to that loop. Every operation here is called on the
 // platform thread.
+#include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "sdk/callbacks.h"
 #include "sdk/plate_call_args.h"
@@ -33,8 +36,51 @@ struct SdkDirectories {
   std::string driveRoot = "/";
 };
 
-struct Activation;
+class Activation;
 struct PendingCall;
+
+// A forwarded call that its owner keeps and hands over again and again, so
+// that a hand-over allocates nothing: the packed bytes, the completion and the
+// room for the queued task all live in it. Each hand-over has two holders,
+// its queued task and its Lua callback object; each lets go once (the task
+// when it has run or is dropped unrun, the callback object when it is
+// collected or was never made), unless its activation is abandoned. The
+// owner rewrites packedCall only once a hand-over's task has read it: after
+// its first answer, or once both holders have let go.
+class ReusablePlateCall {
+ public:
+  ReusablePlateCall() = default;
+  ReusablePlateCall(const ReusablePlateCall&) = delete;
+  ReusablePlateCall& operator=(const ReusablePlateCall&) = delete;
+  virtual ~ReusablePlateCall() = default;
+
+  std::string packedCall;
+
+  // Decodes an answer as the PlateCallArgs overload does and passes it on.
+  // Worker thread.
+  void answer(std::uint64_t handOver, const std::vector<std::string>& results);
+
+  // Once per answer of the hand-over. Worker thread.
+  virtual void answered(std::uint64_t handOver, PlateCallArgs& args) = 0;
+  // One holder of the hand-over is gone; on whichever thread drops it.
+  virtual void letGo(std::uint64_t handOver) = 0;
+
+  // Room for the queued task: one hand-over's task at a time, as a hand-over
+  // is queued only once the previous task has started.
+  class TaskRoom {
+   public:
+    void* take(std::size_t size);
+    void give(void* memory);
+
+   private:
+    alignas(std::max_align_t) unsigned char room_[128];
+    std::atomic<bool> taken_{false};
+  };
+  TaskRoom& taskRoom() { return taskRoom_; }
+
+ private:
+  TaskRoom taskRoom_;
+};
 
 class CorvelNative {
  public:
@@ -59,6 +105,9 @@ class CorvelNative {
   // worker thread once per answer, or never (no activation, failed call).
   void forwardPlateCall(StringsCallback done, std::string packedCall);
   void forwardPlateCall(PlateCallArgsCallback done, const msgpack::sbuffer& packedCall);
+  // Hands `call` over as hand-over number `handOver`, with its packedCall.
+  // Without an activation both holders let go at once.
+  void forwardPlateCall(std::shared_ptr<ReusablePlateCall> call, std::uint64_t handOver);
 
   bool checkAssets() const;
   std::string applicationRoot() const;
@@ -70,7 +119,7 @@ class CorvelNative {
   bool ticking() const;
   // onTick calls made since the last initSDK.
   std::uint64_t tickCount() const;
-  // Calls whose records are still alive.
+  // Calls whose records are still alive (reusable calls are their owners').
   std::size_t livePendingCalls();
 
  private:

@@ -257,7 +257,7 @@ namespace {
 
 struct ForwardContext {
   CorvelNativeImpl* engine;
-  StringsCallback* handler;
+  CppCallback* callback;
   const std::string* packedCall;
   std::string failure;
 };
@@ -272,7 +272,7 @@ int forwardProtected(lua_State* L) {
     return 0;
   }
   ensureCppCallbackMetatable(L);
-  pushCppCallback(L, std::move(*ctx->handler));
+  pushCppCallback(L, std::move(*ctx->callback));
   lua_pushlstring(L, ctx->packedCall->data(), ctx->packedCall->size());
   if (lua_pcall(L, 2, 0, 0) != 0) ctx->failure = "preload.forwardPlateCall() error:" + errorText(L, -1);
   return 0;
@@ -281,8 +281,12 @@ int forwardProtected(lua_State* L) {
 }  // namespace
 
 void CorvelNativeImpl::forwardPlateCall(StringsCallback handler, const std::string& packedCall) {
+  forwardPlateCall(CppCallback(std::move(handler), nullptr), packedCall);
+}
+
+void CorvelNativeImpl::forwardPlateCall(CppCallback&& callback, const std::string& packedCall) {
   int top = lua_gettop(state_);
-  ForwardContext ctx{this, &handler, &packedCall, {}};
+  ForwardContext ctx{this, &callback, &packedCall, {}};
   lua_pushcfunction(state_, forwardProtected);
   lua_pushlightuserdata(state_, &ctx);
   if (lua_pcall(state_, 1, 0, 0) != 0) ctx.failure = "preload.forwardPlateCall() error:" + errorText(state_, -1);

@@ -54,6 +54,7 @@ class CorvelNativeImpl {
   // Calls preload.forwardPlateCall(callback object, packedCall). A failure is
   // logged and the call dropped; the handler is then never called.
   void forwardPlateCall(StringsCallback handler, const std::string& packedCall);
+  void forwardPlateCall(CppCallback&& callback, const std::string& packedCall);
 
   // From any thread: makes the Lua code running now, and any run later,
   // raise at its next instruction or call, so that a worker stuck in the

@@ -3,13 +3,24 @@
 #include <new>
 #include <utility>
 
+#include "sdk/corvel_native.h"
+
 namespace halvix::sdk {
 
 namespace {
 
+// The userdata's payload: the callback, alive until the finaliser runs (a
+// finalised object may still be reached, and must then do nothing).
+// LuaJIT aligns a userdata's payload to 8 bytes.
+static_assert(alignof(CppCallback) <= 8);
+struct CallbackSlot {
+  alignas(CppCallback) unsigned char room[sizeof(CppCallback)];
+  bool live;
+  CppCallback& callback() { return *std::launder(reinterpret_cast<CppCallback*>(room)); }
+};
+
 int callbackCall(lua_State* L) {
-  auto** slot = static_cast<CppCallback**>(luaL_checkudata(L, 1, kCppCallbackMeta));
-  CppCallback* callback = *slot;
+  auto* slot = static_cast<CallbackSlot*>(luaL_checkudata(L, 1, kCppCallbackMeta));
   std::string bytes;
   switch (lua_type(L, 2)) {
     case LUA_TNONE:
@@ -24,12 +35,12 @@ int callbackCall(lua_State* L) {
     default:
       return luaL_error(L, "Unsupport type %s to convert to Java object", luaL_typename(L, 2));
   }
-  if (callback && callback->handler) {
+  if (slot->live && (slot->callback().handler || slot->callback().call)) {
     std::vector<std::string> results;
     results.push_back(std::move(bytes));
     // A handler must never unwind through Lua's C frames.
     try {
-      callback->handler(results);
+      slot->callback().answer(results);
     } catch (const std::exception& e) {
       return luaL_error(L, "cppcallback handler failed: %s", e.what());
     } catch (...) {
@@ -40,16 +51,29 @@ int callbackCall(lua_State* L) {
 }
 
 int callbackGc(lua_State* L) {
-  auto** slot = static_cast<CppCallback**>(luaL_checkudata(L, 1, kCppCallbackMeta));
-  CppCallback* callback = *slot;
-  *slot = nullptr;
-  if (callback && --callback->refs <= 0) delete callback;
+  auto* slot = static_cast<CallbackSlot*>(luaL_checkudata(L, 1, kCppCallbackMeta));
+  if (slot->live) {
+    slot->live = false;
+    slot->callback().~CppCallback();
+  }
   return 0;
 }
 
 const luaL_Reg kNoFunctions[] = {{nullptr, nullptr}};
 
 }  // namespace
+
+CppCallback::~CppCallback() {
+  if (call) call->letGo(handOver);
+}
+
+void CppCallback::answer(const std::vector<std::string>& results) {
+  if (dropAnswers && dropAnswers->load()) return;
+  if (call)
+    call->answer(handOver, results);
+  else if (handler)
+    handler(results);
+}
 
 void ensureCppCallbackMetatable(lua_State* L) {
   int top = lua_gettop(L);
@@ -63,15 +87,18 @@ void ensureCppCallbackMetatable(lua_State* L) {
   lua_settop(L, top);
 }
 
-void pushCppCallback(lua_State* L, StringsCallback handler) {
-  auto** slot = static_cast<CppCallback**>(lua_newuserdata(L, sizeof(CppCallback*)));
-  *slot = nullptr;
+void pushCppCallback(lua_State* L, CppCallback&& callback) {
+  auto* slot = static_cast<CallbackSlot*>(lua_newuserdata(L, sizeof(CallbackSlot)));
+  slot->live = false;
   luaL_getmetatable(L, kCppCallbackMeta);
   lua_setmetatable(L, -2);
-  // The userdata already has its finaliser, so the record is never leaked
-  // even if a later step raises.
-  *slot = new (std::nothrow) CppCallback{std::move(handler), 1};
-  if (!*slot) luaL_error(L, "not enough memory");
+  // Nothing raises from here on, so the callback is never left unowned.
+  new (slot->room) CppCallback(std::move(callback));
+  slot->live = true;
+}
+
+void pushCppCallback(lua_State* L, StringsCallback handler) {
+  pushCppCallback(L, CppCallback(std::move(handler), nullptr));
 }
 
 }  // namespace halvix::sdk
