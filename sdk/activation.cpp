@@ -7,6 +7,7 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/post.hpp>
 
+#include "platform/thread_name.h"
 #include "platform/thread_priority.h"
 #include "sdk/sdk_log.h"
 
@@ -71,6 +72,8 @@ void Activation::start(ResultCallback done, StateOptions options) {
   // so that the thread object inside this activation never keeps it alive.
   worker_ = std::make_unique<boost::thread>([self = shared_from_this(), options = std::move(options)]() mutable {
     std::shared_ptr<Activation> keep = std::move(self);
+    // Named so that the application's share of the process shows apart.
+    platform::nameCurrentThread("sdk-worker");
     keep->workerMain(std::move(options));
     Ending running = Ending::Running;
     if (!keep->ending_.compare_exchange_strong(running, Ending::Returned)) {
@@ -207,12 +210,71 @@ std::chrono::steady_clock::time_point Activation::tickDeadline() const {
 void Activation::queueCall(std::shared_ptr<PendingCall> record, StringsCallback handler) {
   // The task lives in this activation's own loop, so it may hold `this`.
   boost::asio::post(loop_, [this, record = std::move(record), handler = std::move(handler)]() mutable {
-    StringsCallback guarded = [this, handler = std::move(handler)](const std::vector<std::string>& results) {
-      if (!interrupted_) handler(results);
-    };
     BusyIn busy(busyIn_, "forwardPlateCall");
-    lua_.forwardPlateCall(std::move(guarded), record->packedCall);
+    lua_.forwardPlateCall(CppCallback(std::move(handler), &interrupted_), record->packedCall);
   });
+}
+
+namespace {
+
+// Asio's allocator for a reusable call's task: the call's own room.
+template <typename T>
+class TaskRoomAllocator {
+ public:
+  using value_type = T;
+  explicit TaskRoomAllocator(ReusablePlateCall::TaskRoom& room) : room_(&room) {}
+  template <typename U>
+  TaskRoomAllocator(const TaskRoomAllocator<U>& other) noexcept : room_(other.room_) {}
+  T* allocate(std::size_t n) const { return static_cast<T*>(room_->take(sizeof(T) * n)); }
+  void deallocate(T* p, std::size_t) const { room_->give(p); }
+  bool operator==(const TaskRoomAllocator& other) const noexcept { return room_ == other.room_; }
+  bool operator!=(const TaskRoomAllocator& other) const noexcept { return room_ != other.room_; }
+
+ private:
+  template <typename>
+  friend class TaskRoomAllocator;
+  ReusablePlateCall::TaskRoom* room_;
+};
+
+}  // namespace
+
+// Holds both holds of a hand-over until it runs, when the callback object
+// takes its own; whatever it still holds is let go when it goes.
+class Activation::ReusableCallTask {
+ public:
+  using allocator_type = TaskRoomAllocator<ReusableCallTask>;
+
+  ReusableCallTask(Activation& activation, std::shared_ptr<ReusablePlateCall> call, std::uint64_t handOver)
+      : activation_(&activation), call_(std::move(call)), handOver_(handOver) {}
+  ReusableCallTask(ReusableCallTask&& other) noexcept
+      : activation_(other.activation_),
+        call_(std::move(other.call_)),
+        handOver_(other.handOver_),
+        callbackHold_(std::exchange(other.callbackHold_, false)) {}
+  ReusableCallTask& operator=(ReusableCallTask&&) = delete;
+  ~ReusableCallTask() {
+    if (!call_) return;
+    if (callbackHold_) call_->letGo(handOver_);
+    call_->letGo(handOver_);
+  }
+
+  allocator_type get_allocator() const noexcept { return allocator_type(call_->taskRoom()); }
+
+  void operator()() {
+    callbackHold_ = false;
+    BusyIn busy(activation_->busyIn_, "forwardPlateCall");
+    activation_->lua_.forwardPlateCall(CppCallback(call_, handOver_, &activation_->interrupted_), call_->packedCall);
+  }
+
+ private:
+  Activation* activation_;
+  std::shared_ptr<ReusablePlateCall> call_;
+  std::uint64_t handOver_;
+  bool callbackHold_ = true;
+};
+
+void Activation::queueCall(std::shared_ptr<ReusablePlateCall> call, std::uint64_t handOver) {
+  boost::asio::post(loop_, ReusableCallTask(*this, std::move(call), handOver));
 }
 
 }  // namespace halvix::sdk

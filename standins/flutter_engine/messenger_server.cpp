@@ -4,6 +4,7 @@
 
 #include <boost/asio/post.hpp>
 
+#include "platform/thread_name.h"
 #include "standins/flutter_engine/client_session.h"
 #include "standins/flutter_engine/heap_release.h"
 
@@ -15,7 +16,10 @@ std::unique_ptr<MessengerServer> MessengerServer::listen(const std::string& path
   if ((*error = server->endpoint_.open(server->acceptor_)) != 0) return nullptr;
   MessengerServer* self = server.get();
   boost::asio::post(self->io_, [self] { self->accept(); });
-  self->thread_ = std::thread([self] { self->io_.run(); });
+  self->thread_ = std::thread([self] {
+    platform::nameCurrentThread("engine-io");
+    self->io_.run();
+  });
   return server;
 }
 
