@@ -87,27 +87,21 @@ class EchoEngine {
  public:
   EchoEngine(EngineHost& host, EchoHandler& echo, const std::string& name, size_t clientBytes, size_t totalBytes,
              uint32_t drainMs)
-      : host_(host), path_((host.dir().path() / name).string()) {
-    host_.onLoop([&] {
-      FlutterDesktopEngineProperties properties{};
-      engine_ = api().FlutterDesktopEngineCreate(&properties);
+      : engine_(host), path_((host.dir().path() / name).string()) {
+    engine_.onLoop([&](FlutterDesktopEngineRef engine) {
       if (drainMs != kNoLimits) {
-        EXPECT_EQ(host_.standIn().setBacklogLimits(engine_, clientBytes, totalBytes, drainMs), 0);
+        EXPECT_EQ(host.standIn().setBacklogLimits(engine, clientBytes, totalBytes, drainMs), 0);
       }
-      api().FlutterDesktopMessengerSetCallback(api().FlutterDesktopEngineGetMessenger(engine_), "echo",
+      api().FlutterDesktopMessengerSetCallback(api().FlutterDesktopEngineGetMessenger(engine), "echo",
                                                EchoHandler::callback, &echo);
-      EXPECT_EQ(host_.standIn().listen(engine_, path_.c_str()), 0);
+      EXPECT_EQ(host.standIn().listen(engine, path_.c_str()), 0);
     });
-  }
-  ~EchoEngine() {
-    host_.onLoop([&] { api().FlutterDesktopEngineDestroy(engine_); });
   }
   const std::string& path() const { return path_; }
 
  private:
-  EngineHost& host_;
+  OtherEngine engine_;
   std::string path_;
-  FlutterDesktopEngineRef engine_ = nullptr;
 };
 
 // Sends `calls` echo calls with ids 1, 2, ... from a thread of its own and
