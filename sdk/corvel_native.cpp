@@ -20,9 +20,9 @@ std::string withoutTrailingSlash(std::string path) {
 
 // Decodes the answer as the completion of a packed call sees it; none when
 // it is not MessagePack (logged).
-bool decodeAnswer(const std::vector<std::string>& results, PlateCallArgs& args) {
+bool decodeAnswer(std::string_view bytes, PlateCallArgs& args) {
   try {
-    args = PlateCallArgs::fromResults(results);
+    args.decode(bytes);
   } catch (const msgpack::unpack_error& e) {
     sdkLog(kLuaPrintLevel, "forwardPlateCall: answer is not MessagePack: %s\n", e.what());
     return false;
@@ -32,9 +32,17 @@ bool decodeAnswer(const std::vector<std::string>& results, PlateCallArgs& args) 
 
 }  // namespace
 
-void ReusablePlateCall::answer(std::uint64_t handOver, const std::vector<std::string>& results) {
-  PlateCallArgs args;
-  if (decodeAnswer(results, args)) answered(handOver, args);
+void ReusablePlateCall::answer(std::uint64_t handOver, std::string_view bytes) {
+  if (decoding_.test_and_set(std::memory_order_acquire)) {
+    PlateCallArgs args;
+    if (decodeAnswer(bytes, args)) answered(handOver, args);
+    return;
+  }
+  struct Release {
+    std::atomic_flag& flag;
+    ~Release() { flag.clear(std::memory_order_release); }
+  } release{decoding_};
+  if (decodeAnswer(bytes, decoded_)) answered(handOver, decoded_);
 }
 
 void* ReusablePlateCall::TaskRoom::take(std::size_t size) {
@@ -166,7 +174,7 @@ void CorvelNative::forwardPlateCall(PlateCallArgsCallback done, const msgpack::s
   record->packedCall.assign(packedCall.data(), packedCall.size());
   StringsCallback handler = [record](const std::vector<std::string>& results) {
     PlateCallArgs args;
-    if (!decodeAnswer(results, args)) return;
+    if (!decodeAnswer(results.empty() ? std::string_view() : std::string_view(results.front()), args)) return;
     if (record->argsCompletion) record->argsCompletion(args);
   };
   queueCall(record, std::move(handler));

@@ -58,7 +58,7 @@ class ReusablePlateCall {
 
   // Decodes an answer as the PlateCallArgs overload does and passes it on.
   // Worker thread.
-  void answer(std::uint64_t handOver, const std::vector<std::string>& results);
+  void answer(std::uint64_t handOver, std::string_view bytes);
 
   // Once per answer of the hand-over. Worker thread.
   virtual void answered(std::uint64_t handOver, PlateCallArgs& args) = 0;
@@ -80,6 +80,12 @@ class ReusablePlateCall {
 
  private:
   TaskRoom taskRoom_;
+  // Answers are decoded into this one, whose zone and argument list keep
+  // their memory from one answer to the next. Answers come from the worker
+  // thread; should an abandoned worker answer at the same moment as its
+  // successor, the second to arrive decodes into one of its own.
+  PlateCallArgs decoded_;
+  std::atomic_flag decoding_ = ATOMIC_FLAG_INIT;
 };
 
 class CorvelNative {

@@ -21,7 +21,8 @@ struct CallbackSlot {
 
 int callbackCall(lua_State* L) {
   auto* slot = static_cast<CallbackSlot*>(luaL_checkudata(L, 1, kCppCallbackMeta));
-  std::string bytes;
+  // The string stays on the stack, so its bytes outlive the answer.
+  std::string_view bytes;
   switch (lua_type(L, 2)) {
     case LUA_TNONE:
     case LUA_TNIL:
@@ -29,18 +30,16 @@ int callbackCall(lua_State* L) {
     case LUA_TSTRING: {
       std::size_t length = 0;
       const char* data = lua_tolstring(L, 2, &length);
-      bytes.assign(data, length);
+      bytes = std::string_view(data, length);
       break;
     }
     default:
       return luaL_error(L, "Unsupport type %s to convert to Java object", luaL_typename(L, 2));
   }
   if (slot->live && (slot->callback().handler || slot->callback().call)) {
-    std::vector<std::string> results;
-    results.push_back(std::move(bytes));
     // A handler must never unwind through Lua's C frames.
     try {
-      slot->callback().answer(results);
+      slot->callback().answer(bytes);
     } catch (const std::exception& e) {
       return luaL_error(L, "cppcallback handler failed: %s", e.what());
     } catch (...) {
@@ -67,12 +66,12 @@ CppCallback::~CppCallback() {
   if (call) call->letGo(handOver);
 }
 
-void CppCallback::answer(const std::vector<std::string>& results) {
+void CppCallback::answer(std::string_view bytes) {
   if (dropAnswers && dropAnswers->load()) return;
   if (call)
-    call->answer(handOver, results);
+    call->answer(handOver, bytes);
   else if (handler)
-    handler(results);
+    handler(std::vector<std::string>{std::string(bytes)});
 }
 
 void ensureCppCallbackMetatable(lua_State* L) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include <lua.hpp>
 
@@ -32,7 +33,9 @@ struct CppCallback {
   CppCallback& operator=(CppCallback&&) = delete;
   ~CppCallback();
 
-  void answer(const std::vector<std::string>& results);
+  // The bytes Lua passed (empty for nil): a reused call decodes them where
+  // they lie, a handler gets them as its one result.
+  void answer(std::string_view bytes);
 
   StringsCallback handler;
   std::shared_ptr<ReusablePlateCall> call;

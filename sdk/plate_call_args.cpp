@@ -2,59 +2,93 @@
 
 #include <cstdio>
 #include <mutex>
-#include <sstream>
+#include <ostream>
+#include <streambuf>
+#include <string_view>
 
 namespace halvix::sdk {
 
-PlateCallArgs PlateCallArgs::fromResults(const std::vector<std::string>& results) {
-  PlateCallArgs out;
-  const std::string empty;
-  const std::string& bytes = results.empty() ? empty : results.front();
+namespace {
 
-  std::size_t offset = 0;
-  msgpack::object_handle handle = msgpack::unpack(bytes.data(), bytes.size(), offset);
-  out.result = handle.get();
-  out.zone = std::move(handle.zone());
+// The diagnostic line's text, kept between answers so that writing one
+// allocates nothing once the buffer has grown to a line's length.
+class LineBuffer : public std::streambuf {
+ public:
+  void reset() { text_.clear(); }
+  const std::string& text() const { return text_; }
 
+ protected:
+  int_type overflow(int_type c) override {
+    if (!traits_type::eq_int_type(c, traits_type::eof())) text_.push_back(traits_type::to_char_type(c));
+    return traits_type::not_eof(c);
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    text_.append(s, static_cast<std::size_t>(n));
+    return n;
+  }
+
+ private:
+  std::string text_;
+};
+
+void printResultLine(const msgpack::object& result) {
   // One stream, kept: building an ostringstream (and its locale) per answer
   // would cost more than the rest of the decoding. Not one per thread: on
   // mingw-w64 a thread_local object is destroyed after its storage is freed,
   // which corrupted the heap whenever an SDK worker ended. Never destroyed,
   // as an abandoned worker may still print while the process exits.
   static std::mutex lineMutex;
-  static auto* const line = new std::ostringstream;
-  std::string text;
-  {
-    std::lock_guard<std::mutex> lock(lineMutex);
-    line->str(std::string());
-    line->clear();
-    *line << "resultHandler=" << out.result << "," << static_cast<int>(out.result.type) << "\n";
-    text = line->str();
-  }
-  std::fwrite(text.data(), 1, text.size(), stdout);
+  static auto* const buffer = new LineBuffer;
+  static auto* const line = new std::ostream(buffer);
+  std::lock_guard<std::mutex> lock(lineMutex);
+  buffer->reset();
+  line->clear();
+  *line << "resultHandler=" << result << "," << static_cast<int>(result.type) << "\n";
+  std::fwrite(buffer->text().data(), 1, buffer->text().size(), stdout);
+}
 
-  if (out.result.type == msgpack::type::ARRAY) {
-    const auto& array = out.result.via.array;
-    out.args.assign(array.ptr, array.ptr + array.size);
-  } else if (out.result.type == msgpack::type::MAP) {
-    const auto& map = out.result.via.map;
+}  // namespace
+
+PlateCallArgs PlateCallArgs::fromResults(const std::vector<std::string>& results) {
+  PlateCallArgs out;
+  out.decode(results.empty() ? std::string_view() : std::string_view(results.front()));
+  return out;
+}
+
+void PlateCallArgs::decode(std::string_view bytes) {
+  ok = false;
+  result = msgpack::object();
+  args.clear();
+  if (zone)
+    zone->clear();
+  else
+    zone = std::make_unique<msgpack::zone>();
+
+  std::size_t offset = 0;
+  result = msgpack::unpack(*zone, bytes.data(), bytes.size(), offset);
+  printResultLine(result);
+
+  if (result.type == msgpack::type::ARRAY) {
+    const auto& array = result.via.array;
+    args.assign(array.ptr, array.ptr + array.size);
+  } else if (result.type == msgpack::type::MAP) {
+    const auto& map = result.via.map;
     for (std::uint32_t i = 0; i < map.size; ++i) {
       const msgpack::object& key = map.ptr[i].key;
       if (key.type != msgpack::type::POSITIVE_INTEGER) continue;
       std::uint64_t k = key.via.u64;
       if (k == 0 || k > kMaxMapKey) continue;
-      if (out.args.size() < k) out.args.resize(k);  // default objects are nil
-      out.args[k - 1] = map.ptr[i].val;
+      if (args.size() < k) args.resize(k);  // default objects are nil
+      args[k - 1] = map.ptr[i].val;
     }
   }
 
-  if (!out.args.empty() && out.args.front().type == msgpack::type::BOOLEAN && out.args.front().via.boolean) {
-    out.args.erase(out.args.begin());
-    out.ok = true;
+  if (!args.empty() && args.front().type == msgpack::type::BOOLEAN && args.front().via.boolean) {
+    args.erase(args.begin());
+    ok = true;
   } else {
-    out.args.clear();
+    args.clear();
   }
-  return out;
 }
 
 const msgpack::object* PlateCallArgs::element(std::size_t index, bool& decided) const {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <msgpack.hpp>
@@ -22,6 +23,9 @@ class PlateCallArgs {
   // msgpack's unpack errors (parse error, insufficient bytes) for bad bytes.
   // Prints the "resultHandler=" diagnostic line to standard output.
   static PlateCallArgs fromResults(const std::vector<std::string>& results);
+  // The same into this object, whose zone and argument list keep their
+  // memory for the next answer; nothing of the previous answer stays valid.
+  void decode(std::string_view bytes);
 
   // Element `index` of args as bytes (str or bin) or as a bool. False for a
   // missing index; an empty array succeeds with `out` untouched; a wrong type

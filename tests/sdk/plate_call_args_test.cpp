@@ -128,5 +128,42 @@ TEST(PlateCallArgsTest, BadBytesRaiseUnpackErrors) {
   EXPECT_THROW(PlateCallArgs::fromResults({}), msgpack::insufficient_bytes);
 }
 
+// A reused object must carry nothing over: each answer in turn, bad ones
+// among them, reads as it would decoded fresh.
+TEST(PlateCallArgsTest, ReusedObjectReadsEachAnswerAsAFreshOne) {
+  msgpack::sbuffer map;
+  msgpack::packer<msgpack::sbuffer> packer(map);
+  packer.pack_map(2);
+  packer.pack(1);
+  packer.pack(true);
+  packer.pack(3);
+  packer.pack(std::string("m"));
+  const std::string answers[] = {packArray(true, std::string(5000, 'x'), 7u), std::string(map.data(), map.size()),
+                                 std::string("\x93\x01", 2), packArray(false, std::string("no")),
+                                 packArray(true, std::string("a"))};
+  PlateCallArgs reused;
+  for (const std::string& bytes : answers) {
+    testing::internal::CaptureStdout();
+    bool threw = false;
+    try {
+      reused.decode(bytes);
+    } catch (const msgpack::unpack_error&) {
+      threw = true;
+    }
+    const std::string printed = testing::internal::GetCapturedStdout();
+    if (threw) {
+      EXPECT_THROW(PlateCallArgs::fromResults({bytes}), msgpack::unpack_error);
+      continue;
+    }
+    std::string freshPrinted;
+    PlateCallArgs fresh = decode(bytes, &freshPrinted);
+    EXPECT_EQ(printed, freshPrinted);
+    EXPECT_EQ(reused.ok, fresh.ok);
+    EXPECT_EQ(reused.result, fresh.result);
+    ASSERT_EQ(reused.args.size(), fresh.args.size());
+    for (size_t i = 0; i < fresh.args.size(); ++i) EXPECT_EQ(reused.args[i], fresh.args[i]) << i;
+  }
+}
+
 }  // namespace
 }  // namespace halvix::test
