@@ -1,10 +1,17 @@
 // Method calls through the messenger socket: "forwardPlateCall" round trips
 // against a Lua application that answers with the packed call itself, and
-// the standard-codec work that one round trip contains.
+// the standard-codec work that one round trip contains. The round trip is
+// split where the application runs: the application stamps the monotonic
+// clock into the benchmark's memory (LuaJIT's FFI) as it is called, so the
+// way in (client, socket thread, platform thread, worker) and the way back
+// (worker, socket thread, client) are reported apart.
 #include <benchmark/benchmark.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -24,12 +31,35 @@ namespace {
 using flutter::EncodableMap;
 using flutter::EncodableValue;
 
-constexpr const char* kApp =
-    "local M = {}\n"
-    "function M.initLuaApp() end\n"
-    "function M.onTick() end\n"
-    "function M.forwardPlateCall(cb, packed) cb(packed) end\n"
-    "return M\n";
+// The application writes the time it is called at `*stamp`.
+std::string appStamping(const int64_t* stamp) {
+  char address[32];
+  std::snprintf(address, sizeof address, "0x%" PRIxPTR, reinterpret_cast<uintptr_t>(stamp));
+  return std::string(
+             "local ffi = require('ffi')\n"
+             "ffi.cdef[[ struct bench_timespec { long s; long ns; };\n"
+             "  int clock_gettime(int clock, struct bench_timespec* t); ]]\n"
+             "local now = ffi.new('struct bench_timespec')\n"
+             "local stamp = ffi.cast('int64_t*', ") +
+         address +
+         ")\n"
+         "local M = {}\n"
+         "function M.initLuaApp() end\n"
+         "function M.onTick() end\n"
+         "function M.forwardPlateCall(cb, packed)\n"
+         "  ffi.C.clock_gettime(1, now)\n"
+         "  stamp[0] = now.s * 1000000000 + now.ns\n"
+         "  cb(packed)\n"
+         "end\n"
+         "return M\n";
+}
+
+int64_t monotonicNanoseconds() {
+  // steady_clock is CLOCK_MONOTONIC here, the clock the application reads.
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 std::vector<uint8_t> packedCall(size_t size) {
   // A MessagePack array of one bin 32 value, padded to the size asked for.
@@ -44,7 +74,7 @@ class Host {
  public:
   Host() {
     halvix::sdk::setHotDevMode(true);
-    halvix::test::writeHotDevTree(host_.dir(), kApp);
+    halvix::test::writeHotDevTree(host_.dir(), appStamping(&stamp_));
     halvix::sdk::SdkDirectories directories;
     directories.driveRoot = host_.dir().path().string();
     halvix::sdk::registerSdkPlugin(
@@ -59,20 +89,33 @@ class Host {
     halvix::sdk::setHotDevMode(false);
   }
 
+  // When the application was last called, in monotonic nanoseconds.
+  int64_t calledAt() const { return stamp_; }
+  int64_t sentAt() const { return sentAt_; }
+  int64_t repliedAt() const { return repliedAt_; }
+
   // One call: encode, send, wait, decode. False when no success came back.
   bool roundTrip(const std::string& method, EncodableValue arguments) {
     const auto& codec = flutter::StandardMethodCodec::GetInstance();
     flutter::MethodCall<EncodableValue> call(method, std::make_unique<EncodableValue>(std::move(arguments)));
-    uint32_t id = client_->send(halvix::sdk::kSdkChannelName, *codec.EncodeMethodCall(call));
+    auto message = codec.EncodeMethodCall(call);
+    sentAt_ = monotonicNanoseconds();
+    uint32_t id = client_->send(halvix::sdk::kSdkChannelName, *message);
     if (client_->waitReply(id, std::chrono::seconds(10), &reply_) !=
         halvix::flutter_engine::MessengerClient::Outcome::kReply)
       return false;
+    repliedAt_ = monotonicNanoseconds();
     bool ok = false;
     flutter::MethodResultFunctions<EncodableValue> sink([&](const EncodableValue*) { ok = true; }, nullptr, nullptr);
     return codec.DecodeAndProcessResponseEnvelope(reply_.data(), reply_.size(), &sink) && ok;
   }
 
  private:
+  // Written by the application on the worker thread, read here after the
+  // reply, which the worker sent after writing it.
+  int64_t stamp_ = 0;
+  int64_t sentAt_ = 0;
+  int64_t repliedAt_ = 0;
   halvix::test::EngineHost host_;
   std::unique_ptr<halvix::flutter_engine::MessengerClient> client_;
   std::vector<uint8_t> reply_;
@@ -81,13 +124,20 @@ class Host {
 void BM_ForwardPlateCallRoundTrip(benchmark::State& state) {
   Host host;
   auto packed = packedCall(static_cast<size_t>(state.range(0)));
+  double wayIn = 0;
+  double wayBack = 0;
   for (auto _ : state) {
     if (!host.roundTrip("forwardPlateCall", EncodableValue(packed))) {
       state.SkipWithError("no reply");
       break;
     }
+    wayIn += static_cast<double>(host.calledAt() - host.sentAt());
+    wayBack += static_cast<double>(host.repliedAt() - host.calledAt());
   }
   state.SetItemsProcessed(state.iterations());
+  // Nanoseconds per call: client to the application, and back.
+  state.counters["in_ns"] = benchmark::Counter(wayIn, benchmark::Counter::kAvgIterations);
+  state.counters["back_ns"] = benchmark::Counter(wayBack, benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_ForwardPlateCallRoundTrip)->Arg(16)->Arg(4096)->UseRealTime();
 
@@ -112,8 +162,10 @@ BENCHMARK(BM_CodecPerRoundTrip)->Arg(16)->Arg(4096);
 
 // The machine's floor for any round trip that crosses to another thread and
 // back over a local socket: one thread echoes what the loop sends. The
-// messenger's round trip makes this crossing three times (client and I/O
-// thread, I/O and platform thread, platform thread and worker).
+// messenger's call crosses threads three times on its way in (client and
+// socket thread, socket and platform thread, platform thread and worker)
+// and twice on its way back (worker and socket thread, socket thread and
+// client).
 void BM_SocketEchoThroughThread(benchmark::State& state) {
   int ends[2];
   if (socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) {

@@ -41,31 +41,43 @@ bool EngineCore::send(const std::string& channel, const uint8_t* message, size_t
 }
 
 void EngineCore::postResponse(uint64_t responseId, std::optional<ReplyFrame> reply) {
-  runner_.post([weak = weak_from_this(), responseId, reply = std::move(reply)]() mutable {
-    if (auto core = weak.lock()) core->deliverResponse(responseId, std::move(reply));
-  });
-}
-
-void EngineCore::deliverResponse(uint64_t responseId, std::optional<ReplyFrame> reply) {
-  auto it = responses_.find(responseId);
-  if (it == responses_.end()) return;
-  PendingResponse pending = it->second;
-  responses_.erase(it);
-  if (!reply || pending.requestId == 0 || !sessions_.count(pending.session)) {
-    settle(pending.session, pending.cost);
+  // The answer goes from the thread that has it straight to the socket's
+  // thread: a detour through the platform thread would only add a crossing,
+  // since the socket's thread knows by itself whether the client is still
+  // there. Whoever takes the pending entry first settles it, so a late or
+  // repeated answer, or one racing the client's end, finds nothing.
+  std::optional<PendingResponse> pending = takeResponse(responseId);
+  if (!pending) return;
+  if (!reply || pending->requestId == 0) {
+    settle(pending->session, pending->cost);
     return;
   }
   if (reply->payloadSize() > kMaxFrameBody - 5) {
-    // The framing cannot carry it; an empty reply would read as "not
-    // implemented", so the client is told nothing and let go instead.
-    std::cerr << "messenger: a reply of " << reply->payloadSize() << " bytes is too large; dropping the client"
-              << std::endl;
-    server_->drop(pending.session);
-    settle(pending.session, pending.cost);
-    forgetSession(pending.session);
+    // Letting the client go touches the platform thread's list of clients.
+    runner_.post([weak = weak_from_this(), pending = *pending, size = reply->payloadSize()] {
+      if (auto core = weak.lock()) core->refuseReply(pending, size);
+    });
     return;
   }
-  settle(pending.session, pending.cost, std::move(*reply).seal(pending.requestId));
+  settle(pending->session, pending->cost, std::move(*reply).seal(pending->requestId));
+}
+
+std::optional<EngineCore::PendingResponse> EngineCore::takeResponse(uint64_t responseId) {
+  std::lock_guard lock(responsesMutex_);
+  auto it = responses_.find(responseId);
+  if (it == responses_.end()) return std::nullopt;
+  PendingResponse pending = it->second;
+  responses_.erase(it);
+  return pending;
+}
+
+void EngineCore::refuseReply(const PendingResponse& pending, size_t size) {
+  // The framing cannot carry it; an empty reply would read as "not
+  // implemented", so the client is told nothing and let go instead.
+  std::cerr << "messenger: a reply of " << size << " bytes is too large; dropping the client" << std::endl;
+  if (server_) server_->drop(pending.session);
+  settle(pending.session, pending.cost);
+  forgetSession(pending.session);
 }
 
 void EngineCore::settle(uint64_t session, size_t cost, std::vector<uint8_t> reply) {
@@ -102,10 +114,13 @@ void EngineCore::onFrame(uint64_t session, Frame& frame, size_t cost) {
     return;
   }
   uint64_t responseId = nextResponseId_++;
-  responses_[responseId] = PendingResponse{session, frame.id, cost};
+  {
+    std::lock_guard lock(responsesMutex_);
+    responses_[responseId] = PendingResponse{session, frame.id, cost};
+  }
   auto handler = handlers_.find(frame.channel);
   if (handler == handlers_.end()) {
-    deliverResponse(responseId, ReplyFrame(nullptr, 0));
+    postResponse(responseId, ReplyFrame(nullptr, 0));
     return;
   }
   FlutterDesktopMessage message{sizeof(FlutterDesktopMessage), frame.channel.c_str(), frame.payload.data(),
@@ -132,12 +147,15 @@ void EngineCore::finishOutgoing(uint32_t id, const uint8_t* data, size_t size) {
 void EngineCore::forgetSession(uint64_t session) {
   if (!sessions_.erase(session)) return;
   size_t cost = 0;
-  for (auto it = responses_.begin(); it != responses_.end();) {
-    if (it->second.session == session) {
-      cost += it->second.cost;
-      it = responses_.erase(it);
-    } else {
-      ++it;
+  {
+    std::lock_guard lock(responsesMutex_);
+    for (auto it = responses_.begin(); it != responses_.end();) {
+      if (it->second.session == session) {
+        cost += it->second.cost;
+        it = responses_.erase(it);
+      } else {
+        ++it;
+      }
     }
   }
   if (cost) settle(session, cost);
@@ -204,7 +222,10 @@ void EngineCore::shutdown() {
   std::exchange(messenger_, nullptr)->release();
   server_.reset();
   sessions_.clear();
-  responses_.clear();
+  {
+    std::lock_guard lock(responsesMutex_);
+    responses_.clear();
+  }
   // Whoever waits for an answer is told that none will come, so nothing it
   // allocated for the reply is left behind.
   auto outgoing = std::move(outgoing_);

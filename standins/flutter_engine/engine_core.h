@@ -74,8 +74,8 @@ class EngineCore : public std::enable_shared_from_this<EngineCore> {
   void setCallback(const std::string& channel, FlutterDesktopMessageCallback callback, void* userData);
   bool send(const std::string& channel, const uint8_t* message, size_t size, FlutterDesktopBinaryReply reply,
             void* userData);
-  // Any thread, with the messenger locked: the answer is posted to the
-  // platform thread; an absent one forgets the message without a reply.
+  // Any thread, with the messenger locked: the answer is handed to the
+  // socket's thread; an absent one forgets the message without a reply.
   void postResponse(uint64_t responseId, std::optional<ReplyFrame> reply);
 
   int setFrameTimeout(std::chrono::milliseconds timeout);
@@ -109,7 +109,8 @@ class EngineCore : public std::enable_shared_from_this<EngineCore> {
   void onFrame(uint64_t session, Frame& frame, size_t cost);
   void settle(uint64_t session, size_t cost, std::vector<uint8_t> reply = {});
   void forgetSession(uint64_t session);
-  void deliverResponse(uint64_t responseId, std::optional<ReplyFrame> reply);
+  std::optional<PendingResponse> takeResponse(uint64_t responseId);
+  void refuseReply(const PendingResponse& pending, size_t size);
   void finishOutgoing(uint32_t id, const uint8_t* data, size_t size);
 
   PlatformRunner runner_;
@@ -122,6 +123,9 @@ class EngineCore : public std::enable_shared_from_this<EngineCore> {
   std::map<std::string, Handler> handlers_;
   // Clients as the platform thread knows them: opened and not yet closed.
   std::set<uint64_t> sessions_;
+  // Answers come from any thread (under the messenger's lock), so the
+  // requests waiting for them are the one part kept under a lock of its own.
+  std::mutex responsesMutex_;
   std::map<uint64_t, PendingResponse> responses_;
   uint64_t nextResponseId_ = 1;
   std::map<uint32_t, OutgoingReply> outgoing_;
