@@ -24,8 +24,8 @@ halvix_lua_archive(LUA_SOCKET_LIB socket)
 halvix_lua_archive(LUA_MIME_LIB mime)
 if(WIN32)
   # Debian's archive no longer serves the sources of the md5 and LuaSQL
-  # versions the Linux build uses; the SDK stands them in
-  # (sdk/absent_modules.cpp).
+  # versions the Linux build uses; the SDK links our own (modules/md5,
+  # modules/luasql_sqlite3).
   set(LUA_SQLITE3_LIB)
   set(LUA_MD5_LIB)
   set(HALVIX_SYSTEM_LIBS ws2_32 iphlpapi)
