@@ -35,6 +35,9 @@ void LinkedBuffer::swap(LinkedBuffer& other) noexcept {
   std::swap(tail_, other.tail_);
   std::swap(chunkSize_, other.chunkSize_);
   std::swap(length_, other.length_);
+  // Kept chunks have this queue's chunk size, so they go with it.
+  std::swap(spares_, other.spares_);
+  std::swap(spareCount_, other.spareCount_);
 }
 
 std::size_t LinkedBuffer::chunkCount() const {
@@ -51,13 +54,28 @@ void LinkedBuffer::reset() noexcept {
   }
   tail_ = nullptr;
   length_ = 0;
+  while (spareCount_ > 0) std::free(spares_[--spareCount_]);
+}
+
+void LinkedBuffer::retire(Chunk* chunk) noexcept {
+  if (chunkSize_ != 0 && spareCount_ < kMaxSpareChunks && spareCount_ < kSpareBytes / chunkSize_) {
+    spares_[spareCount_++] = chunk;
+  } else {
+    std::free(chunk);
+  }
+}
+
+LinkedBuffer::Chunk* LinkedBuffer::takeChunk() noexcept {
+  if (spareCount_ > 0) return spares_[--spareCount_];
+  if (chunkSize_ > SIZE_MAX - sizeof(Chunk)) return nullptr;
+  void* block = std::malloc(sizeof(Chunk) + chunkSize_);
+  return block ? new (block) Chunk{nullptr, 0, 0} : nullptr;
 }
 
 LinkedBuffer::Chunk* LinkedBuffer::newTailChunk() noexcept {
-  if (chunkSize_ > SIZE_MAX - sizeof(Chunk)) return nullptr;
-  void* block = std::malloc(sizeof(Chunk) + chunkSize_);
-  if (!block) return nullptr;
-  Chunk* chunk = new (block) Chunk{nullptr, 0, 0};
+  Chunk* chunk = takeChunk();
+  if (!chunk) return nullptr;
+  *chunk = Chunk{nullptr, 0, 0};
   if (tail_) {
     tail_->next = chunk;
   } else {
@@ -85,7 +103,7 @@ bool LinkedBuffer::append(const char* bytes, std::size_t n) {
 void LinkedBuffer::dropHead() noexcept {
   Chunk* next = head_->next;
   length_ -= head_->queued();
-  std::free(head_);
+  retire(head_);
   head_ = next;
   if (!head_) tail_ = nullptr;
 }
@@ -197,30 +215,36 @@ LinkedBuffer::Outcome LinkedBuffer::readFrom(int fd, long long limit) {
       if (!newTailChunk()) return {Status::Error, total, ENOMEM};
     }
     // One scattered read into the tail's room and, while more may come,
-    // chunks made ahead; the ones that stay empty are freed again, so that
-    // the queue ends as chunk-by-chunk reads would leave it.
+    // chunks taken ahead; only those that receive bytes join the queue, so
+    // that it ends as chunk-by-chunk reads would leave it.
     Chunk* const first = tail_;
     platform::RecvSlice slices[kReadAheadChunks + 1];
-    std::size_t count = 0;
+    Chunk* ahead[kReadAheadChunks];
+    std::size_t taken = 0;
     std::size_t room = std::min(chunkSize_ - first->end, left);
-    slices[count++] = {first->data() + first->end, room};
-    while (count <= kReadAheadChunks && room < left && room < kReadAheadBytes) {
-      Chunk* extra = newTailChunk();
+    slices[0] = {first->data() + first->end, room};
+    while (taken < kReadAheadChunks && room < left && room < kReadAheadBytes) {
+      Chunk* extra = takeChunk();
       if (!extra) break;
       const std::size_t size = std::min(chunkSize_, left - room);
-      slices[count++] = {extra->data(), size};
+      ahead[taken++] = extra;
+      slices[taken] = {extra->data(), size};
       room += size;
     }
-    const platform::SocketOutcome r = platform::socketRecvScatter(fd, slices, count);
+    const platform::SocketOutcome r = platform::socketRecvScatter(fd, slices, taken + 1);
     const std::size_t moved = r.done() ? r.count : 0;
-    Chunk* last = first;
-    for (std::size_t rest = moved; rest > 0;) {
-      if (last->end == chunkSize_) last = last->next;
-      const std::size_t take = std::min(chunkSize_ - last->end, rest);
-      last->end += take;
+    std::size_t rest = moved - std::min(moved, slices[0].size);
+    first->end += moved - rest;
+    std::size_t used = 0;
+    while (rest > 0 && used < taken) {
+      Chunk* chunk = ahead[used++];
+      const std::size_t take = std::min(slices[used].size, rest);
+      *chunk = Chunk{nullptr, take, 0};
+      tail_->next = chunk;
+      tail_ = chunk;
       rest -= take;
     }
-    releaseTailAfter(last);
+    while (used < taken) retire(ahead[used++]);
     if (r.done()) {
       length_ += moved;
       total += moved;
@@ -232,17 +256,6 @@ LinkedBuffer::Outcome LinkedBuffer::readFrom(int fd, long long limit) {
     Outcome o = failed(r);
     o.count = total;
     return o;
-  }
-}
-
-void LinkedBuffer::releaseTailAfter(Chunk* last) noexcept {
-  Chunk* extra = last->next;
-  last->next = nullptr;
-  tail_ = last;
-  while (extra) {
-    Chunk* next = extra->next;
-    std::free(extra);
-    extra = next;
   }
 }
 

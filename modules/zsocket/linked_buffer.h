@@ -16,11 +16,18 @@ class LinkedBuffer {
   // as fast as the application drains must neither keep the worker in one
   // call nor grow the queue without bound between two calls.
   static constexpr std::size_t kReadMaxBytes = 1 << 20;
-  // A read fills the tail and chunks made ahead in one call: at most this
+  // A read fills the tail and chunks taken ahead in one call: at most this
   // many, and no more once this much room is there (chunks that stay empty
-  // are freed again, so large ones are not made in vain).
+  // never join the queue, so large ones are not made in vain).
   static constexpr std::size_t kReadAheadChunks = 15;
   static constexpr std::size_t kReadAheadBytes = 65536;
+  // Chunks that leave the queue are kept for the next ones made, up to this
+  // many and this much room: a queue that is filled and drained over and
+  // over (a full read and the read that finds nothing more, which takes its
+  // chunks ahead too) then stops paying an allocation and a release per
+  // chunk. Chunks larger than this room are freed at once.
+  static constexpr std::size_t kMaxSpareChunks = kReadAheadChunks + 1;
+  static constexpr std::size_t kSpareBytes = kReadAheadBytes;
 
   explicit LinkedBuffer(std::size_t chunkSize) : chunkSize_(chunkSize) {}
   ~LinkedBuffer() { reset(); }
@@ -32,6 +39,7 @@ class LinkedBuffer {
   bool hasChunks() const { return head_ != nullptr; }
   std::size_t chunkSize() const { return chunkSize_; }
   std::size_t chunkCount() const;
+  // Empties the queue and releases every chunk, kept ones included.
   void reset() noexcept;
 
   // Copies bytes in; false when a chunk cannot be allocated (the bytes copied
@@ -73,15 +81,21 @@ class LinkedBuffer {
     std::size_t queued() const { return end - start; }
   };
 
+  // A kept chunk or a new block; the caller sets its fields.
+  Chunk* takeChunk() noexcept;
   Chunk* newTailChunk() noexcept;
-  // Frees the chunks after `last`, which becomes the tail.
-  void releaseTailAfter(Chunk* last) noexcept;
+  // Keeps a chunk that left the queue for reuse, or frees it.
+  void retire(Chunk* chunk) noexcept;
   void releaseWritten(std::size_t written) noexcept;
 
   Chunk* head_ = nullptr;
   Chunk* tail_ = nullptr;
   std::size_t chunkSize_;
   std::size_t length_ = 0;  // sum of the chunks' queued bytes, kept for getlen
+  // Kept in an array, not linked, so that taking and keeping them does not
+  // touch their (scattered) memory.
+  Chunk* spares_[kMaxSpareChunks] = {};
+  std::size_t spareCount_ = 0;
 };
 
 }  // namespace halvix::modules::zsocket
