@@ -2,15 +2,23 @@
 # Cross-builds the Windows tree with mingw-w64 into build-windows/: the
 # third-party libraries from Debian's sources (scripts/windows-deps.sh), then
 # the project with cmake/mingw-w64.cmake. The executables land in
-# build-windows/bin/. Pass --test to run the Windows suites under Wine after.
+# build-windows/bin/, the signed installer in build-windows/dist/
+# (packaging/windows/make-msi.sh). Pass --test to run the Windows suites and
+# the installer check (scripts/installer-check.sh) under Wine after.
+#   build-windows.sh [--test] [--sign-key KEY.pem --sign-cert CERTS.pem]
+# Without a key the installer and halvix.exe are signed by a throwaway
+# certificate; HALVIX_SIGN_KEY and HALVIX_SIGN_CERT stand for the options.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+usage() { echo "usage: $0 [--test] [--sign-key KEY.pem --sign-cert CERTS.pem]" >&2; exit 2; }
 run_tests=0
-for argument in "$@"; do
-  case "$argument" in
-    --test) run_tests=1 ;;
-    *) echo "usage: $0 [--test]" >&2; exit 2 ;;
+sign_options=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --test) run_tests=1; shift ;;
+    --sign-key | --sign-cert) [ $# -ge 2 ] || usage; sign_options+=("$1" "$2"); shift 2 ;;
+    *) usage ;;
   esac
 done
 
@@ -32,6 +40,9 @@ cmake -S . -B build-windows -DCMAKE_BUILD_TYPE=Release \
   -DHALVIX_BLOBGEN="$PWD/build-windows/native/bin/halvix_blobgen"
 cmake --build build-windows -j"$jobs"
 
+echo "== installer"
+bash packaging/windows/make-msi.sh build-windows "${sign_options[@]}"
+
 if [ "$run_tests" = 1 ]; then
   echo "== tests (Windows, under Wine)"
   # Windows programs that open windows need a display; Wine's first start of
@@ -40,4 +51,5 @@ if [ "$run_tests" = 1 ]; then
   # One at a time: Wine programs started side by side have hung here. The
   # screen holds the window tests' largest window (1024 x 768 at 144 DPI).
   xvfb-run -a -s "-screen 0 1920x1200x24" ctest --test-dir build-windows --output-on-failure --timeout 300
+  bash scripts/installer-check.sh build-windows
 fi

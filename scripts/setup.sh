@@ -20,6 +20,7 @@ packages=(
   iproute2 util-linux procps
   # Windows cross build; the -posix compilers have std::thread
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 xvfb xauth osslsigncode
+  wixl binutils                       # the Windows installer (wixl), its check (strings)
   dpkg-dev xz-utils tcl               # apt-get source; SQLite's amalgamation is made with tclsh
 )
 

@@ -4,7 +4,8 @@
 # UndefinedBehaviorSanitizer. The suites whose code hands work between
 # threads run again under ThreadSanitizer. The whole system gets a 30-second
 # soak run, and the fuzz targets a short smoke run. Last, the Windows tree is
-# cross-built and its suites run under Wine. Exits non-zero on any failure.
+# cross-built, its suites run under Wine, and its installer is installed,
+# run and uninstalled in a new Wine prefix. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -42,5 +43,5 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 echo "== fuzz smoke"
 bash scripts/fuzz.sh 15
 
-echo "== Windows (mingw-w64 build, tests under Wine)"
+echo "== Windows (mingw-w64 build and installer, tests and installer check under Wine)"
 bash scripts/build-windows.sh --test
