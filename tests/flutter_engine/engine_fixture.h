@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -33,9 +34,13 @@ struct EchoHandler {
   std::thread::id loopThread;
   bool replyFromOtherThread = false;
   bool replyTwice = false;
+  // A replier's answer can reach the client before emplace_back returns on
+  // the platform thread, so the list is shared with the test's thread.
+  std::mutex repliersMutex;
   std::vector<std::thread> repliers;
 
   ~EchoHandler() {
+    std::lock_guard lock(repliersMutex);
     for (auto& t : repliers) t.join();
   }
 
@@ -50,9 +55,10 @@ struct EchoHandler {
       api().FlutterDesktopMessengerSendResponse(messenger, handle, reply.data(), reply.size());
       if (self->replyTwice) api().FlutterDesktopMessengerSendResponse(messenger, handle, reply.data(), reply.size());
     };
-    if (self->replyFromOtherThread)
+    if (self->replyFromOtherThread) {
+      std::lock_guard lock(self->repliersMutex);
       self->repliers.emplace_back(send);
-    else
+    } else
       send();
   }
 };
