@@ -1,6 +1,7 @@
 // The engine is imported through the delay-load table under its usual name;
 // the first call into it loads the library, and the hook below decides which
 // file that is.
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -15,6 +16,16 @@ namespace {
 // Process-wide, as the hook has no context of its own; written once by the
 // entry point before anything calls into the engine.
 HINSTANCE g_moduleInstance = nullptr;
+// The engine module the delay-load runtime bound the imports to; the
+// functions that not every engine exports are looked up there, never
+// through the import table, where a missing one ends the process.
+std::atomic<HMODULE> g_engineModule{nullptr};
+
+void* optionalEngineFunction(const char* name) {
+  HMODULE engine = g_engineModule.load();
+  // A null module would mean the executable itself.
+  return engine ? reinterpret_cast<void*>(GetProcAddress(engine, name)) : nullptr;
+}
 
 flutter::FlutterDesktopApi importedFunctions() {
   flutter::FlutterDesktopApi api;
@@ -30,8 +41,11 @@ flutter::FlutterDesktopApi importedFunctions() {
 void setModuleInstance(HINSTANCE instance) { g_moduleInstance = instance; }
 
 FARPROC WINAPI engineLoadHook(unsigned notification, PDelayLoadInfo info) {
-  if (notification != dliNotePreLoadLibrary || info == nullptr || info->szDll == nullptr) return nullptr;
-  if (_stricmp(info->szDll, kEngineLibraryName) != 0) return nullptr;
+  if (info == nullptr || info->szDll == nullptr || _stricmp(info->szDll, kEngineLibraryName) != 0) return nullptr;
+  // Whichever file was loaded, the runtime names it here before it looks up
+  // the first function.
+  if (notification == dliNotePreGetProcAddress && info->hmodCur != nullptr) g_engineModule.store(info->hmodCur);
+  if (notification != dliNotePreLoadLibrary) return nullptr;
   char path[kModulePathBuffer] = {};
   const DWORD length = GetModuleFileNameA(g_moduleInstance, path, kModulePathBuffer);
   // A full buffer means a cut path, which could name another folder.
@@ -43,7 +57,7 @@ FARPROC WINAPI engineLoadHook(unsigned notification, PDelayLoadInfo info) {
 
 void installEngineLoading() {
   __pfnDliNotifyHook2 = engineLoadHook;
-  flutter::UseImportedEngineFunctions(importedFunctions());
+  flutter::UseImportedEngineFunctions(importedFunctions(), optionalEngineFunction);
 }
 
 }  // namespace halvix::host

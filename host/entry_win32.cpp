@@ -14,6 +14,7 @@
 #include "host/host_main.h"
 #include "platform/console.h"
 #include "platform/flutter/engine_api.h"
+#include "sdk/corvel_native.h"
 
 namespace {
 
@@ -58,5 +59,10 @@ int APIENTRY wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
   // A window that could not be created ends the process without this
   // clean-up, as sockets and COM end with it anyway.
   if (status == 0) CoUninitialize();
+  std::fflush(nullptr);
+  // A worker stuck in the Lua application still uses the process: leave
+  // without static destructors or library detach routines running under it
+  // (one of them could wait for a lock it holds).
+  if (halvix::sdk::abandonedSdkWorkers() > 0) TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
   return status;
 }

@@ -22,7 +22,15 @@ bool FlutterWindow::OnCreate() {
   // A window created again after being destroyed takes colour events again.
   bridge_.attach();
 
-  sdk::registerSdkPlugin(flutter_controller_->engine()->GetRegistrarForPlugin(sdk::kSdkPluginName), directories_);
+  FlutterDesktopPluginRegistrarRef registrar =
+      flutter_controller_->engine()->GetRegistrarForPlugin(sdk::kSdkPluginName);
+  // The exported entry is how the plugin is registered; it knows only the
+  // SDK's default directories, which arguments may move elsewhere.
+  const sdk::SdkDirectories defaults;
+  if (directories_.currentDir == defaults.currentDir && directories_.driveRoot == defaults.driveRoot)
+    FlutterLibCorvelPluginRegisterWithRegistrar(registrar);
+  else
+    sdk::registerSdkPlugin(registrar, directories_);
   SetChildContent(flutter_controller_->view()->GetNativeWindow());
 
   bridge_.InitChromaConnect();

@@ -46,5 +46,11 @@ void registerSdkPlugin(FlutterDesktopPluginRegistrarRef registrar, SdkDirectorie
 
 }  // namespace halvix::sdk
 
-extern "C" __attribute__((visibility("default"))) void FlutterLibCorvelPluginRegisterWithRegistrar(
+// Exported from the executable under this undecorated name.
+#ifdef _WIN32
+#define HALVIX_SDK_PLUGIN_EXPORT __declspec(dllexport)
+#else
+#define HALVIX_SDK_PLUGIN_EXPORT __attribute__((visibility("default")))
+#endif
+extern "C" HALVIX_SDK_PLUGIN_EXPORT void FlutterLibCorvelPluginRegisterWithRegistrar(
     FlutterDesktopPluginRegistrarRef registrar);

@@ -23,8 +23,12 @@ class DartProject {
   const std::wstring& aot_library_path() const { return aot_library_path_; }
 
  private:
-  // Both targets' file systems take "/" as a separator.
+  // The engine is handed the paths as Windows spells them.
+#ifdef _WIN32
+  static constexpr const wchar_t* kSeparator = L"\\";
+#else
   static constexpr const wchar_t* kSeparator = L"/";
+#endif
   std::wstring assets_path_;
   std::wstring icu_data_path_;
   std::wstring aot_library_path_;

@@ -4,6 +4,8 @@
 #include <mutex>
 #include <system_error>
 
+#include "platform/flutter/messenger_references.h"
+
 namespace flutter {
 
 namespace {
@@ -35,7 +37,8 @@ FlutterDesktopApi lookUpAll(DynamicLibrary& library) {
 #undef HALVIX_FLUTTER_DESKTOP_LOOKUP
   api.HalvixFlutterMessengerDiscardResponse =
       library.function<decltype(api.HalvixFlutterMessengerDiscardResponse)>("HalvixFlutterMessengerDiscardResponse");
-  return api;
+  // The library is the table's by the time anything looks these up.
+  return detail::withMessengerReferences(api, [](const char* name) { return engineTable().library.symbol(name); });
 }
 
 const FlutterDesktopApi& fillLocked(EngineTable& table) {
@@ -64,11 +67,11 @@ const FlutterDesktopApi& EngineApi() {
   return fillLocked(table);
 }
 
-void UseImportedEngineFunctions(const FlutterDesktopApi& functions) {
+void UseImportedEngineFunctions(const FlutterDesktopApi& functions, OptionalEngineLookup lookup) {
   auto& table = engineTable();
   std::lock_guard lock(table.mutex);
   if (table.ready.load(std::memory_order_relaxed)) return;
-  table.api = functions;
+  table.api = detail::withMessengerReferences(functions, std::move(lookup));
   table.ready.store(&table.api, std::memory_order_release);
 }
 

@@ -27,11 +27,6 @@
   X(FlutterDesktopMessengerSendWithReply)         \
   X(FlutterDesktopMessengerSendResponse)          \
   X(FlutterDesktopMessengerSetCallback)           \
-  X(FlutterDesktopMessengerAddRef)                \
-  X(FlutterDesktopMessengerRelease)               \
-  X(FlutterDesktopMessengerIsAvailable)           \
-  X(FlutterDesktopMessengerLock)                  \
-  X(FlutterDesktopMessengerUnlock)                \
   X(FlutterDesktopPluginRegistrarGetMessenger)    \
   X(FlutterDesktopPluginRegistrarSetDestructionHandler) \
   X(FlutterDesktopPluginRegistrarGetView)         \
@@ -42,12 +37,23 @@
   X(FlutterDesktopResyncOutputStreams)            \
   X(FlutterDesktopGetDpiForMonitor)
 
+// The messenger's reference count, lock and availability, which older
+// engines lack: looked up when first needed, and kept by the wrapper itself
+// (messenger_references.h) unless the engine exports all five.
+#define HALVIX_FLUTTER_DESKTOP_MESSENGER_REFERENCES(R) \
+  R(FlutterDesktopMessengerAddRef)                     \
+  R(FlutterDesktopMessengerRelease)                    \
+  R(FlutterDesktopMessengerIsAvailable)                \
+  R(FlutterDesktopMessengerLock)                       \
+  R(FlutterDesktopMessengerUnlock)
+
 namespace flutter {
 
 // One pointer per engine function, named like the function.
 struct FlutterDesktopApi {
 #define HALVIX_FLUTTER_DESKTOP_ENTRY(name) decltype(&::name) name = nullptr;
   HALVIX_FLUTTER_DESKTOP_FUNCTIONS(HALVIX_FLUTTER_DESKTOP_ENTRY)
+  HALVIX_FLUTTER_DESKTOP_MESSENGER_REFERENCES(HALVIX_FLUTTER_DESKTOP_ENTRY)
 #undef HALVIX_FLUTTER_DESKTOP_ENTRY
   // Our engine stand-in's only; null with Flutter's own engine, which keeps
   // a message that is never answered.
@@ -74,11 +80,16 @@ void SetEngineLibraryResolver(EngineLibraryResolver resolver);
 // thread; the resolver runs under a lock and must not call back in here.
 const FlutterDesktopApi& EngineApi();
 
+// Finds an exported function of the loaded engine that not every engine
+// has; null when it is missing. Called only after a first engine call.
+using OptionalEngineLookup = std::function<void*(const char* name)>;
+
 // For an executable that imports the engine's functions itself (on Windows
 // through the delay-load table, so that the first call into any of them
-// loads the library): the table is those functions. Nothing changes once
-// the table is filled.
-void UseImportedEngineFunctions(const FlutterDesktopApi& functions);
+// loads the library): the table is those functions, and the messenger's
+// reference functions come through `lookup`. Nothing changes once the table
+// is filled.
+void UseImportedEngineFunctions(const FlutterDesktopApi& functions, OptionalEngineLookup lookup);
 
 // For tools and tests: installs a resolver that loads the library at `path`
 // and fills the table now. Throws EngineLoadError as above, or when the table

@@ -146,6 +146,7 @@ void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef messenger, co
   messenger->core->setCallback(channel, callback, user_data);
 }
 
+#ifndef HALVIX_ENGINE_WITHOUT_MESSENGER_REFERENCES
 FlutterDesktopMessengerRef FlutterDesktopMessengerAddRef(FlutterDesktopMessengerRef messenger) {
   return messenger ? messenger->addRef() : nullptr;
 }
@@ -168,6 +169,7 @@ FlutterDesktopMessengerRef FlutterDesktopMessengerLock(FlutterDesktopMessengerRe
 void FlutterDesktopMessengerUnlock(FlutterDesktopMessengerRef messenger) {
   if (messenger) messenger->mutex.unlock();
 }
+#endif
 
 FlutterDesktopMessengerRef FlutterDesktopPluginRegistrarGetMessenger(FlutterDesktopPluginRegistrarRef registrar) {
   return registrar ? registrar->core->messenger() : nullptr;

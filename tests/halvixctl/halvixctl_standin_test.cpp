@@ -1,5 +1,6 @@
 // halvixctl against the engine stand-in alone: its exit codes and output for
 // each kind of answer, on every system the stand-in runs on.
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,28 @@ TEST(HalvixctlAgainstTheStandIn, ExitCodesAndOutputFollowTheAnswer) {
   ProcessOutcome run = halvix::test::runToEnd(kHalvixctl, {"--socket", unreachable, kChannel, "x"}, logs.path());
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("connect"), std::string::npos) << run.err;
+}
+
+// A folder whose name the ANSI code page cannot spell.
+TEST(HalvixctlAgainstTheStandIn, ReachesASocketInAFolderWithACyrillicName) {
+  EngineHost host;
+  ASSERT_EQ(host.listenError(), 0);
+  EngineHost::api().FlutterDesktopMessengerSetCallback(host.messenger(), kChannel, answer, nullptr);
+  host.start();
+  halvix::test::TempDir logs;
+  const std::filesystem::path folder = logs.path() / std::filesystem::path(u8"\u0416\u0451\u043b\u0442\u044b\u0439");
+  std::filesystem::create_directory(folder);
+  const std::filesystem::path socket = folder / "messenger.sock";
+#ifdef _WIN32
+  // The port file is all a client reads there.
+  std::filesystem::copy_file(host.socketPath(), socket);
+#else
+  std::filesystem::create_symlink(host.socketPath(), socket);
+#endif
+  const std::string socketUtf8(reinterpret_cast<const char*>(socket.u8string().c_str()));
+  ProcessOutcome run = halvix::test::runToEnd(kHalvixctl, {"--socket", socketUtf8, kChannel, "echo", "7"}, logs.path());
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(halvix::test::textLines(run.out), "7\n");
 }
 
 }  // namespace

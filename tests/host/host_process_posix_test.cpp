@@ -174,34 +174,3 @@ TEST(HostProcess, ConsoleShowsWhyChromaConnectIsNotInUse) {
 }
 
 }  // namespace
-
-// A call stuck in C code cannot be interrupted: the host gives the worker a
-// bounded time and leaves without it.
-TEST(HostProcess, AnApplicationStuckInACallDoesNotKeepTheProcessAlive) {
-  TempDir app;
-  TempDir scratch;
-  halvix::test::writeHotDevTree(app,
-                                "local M = {}\n"
-                                "function M.initLuaApp() end\n"
-                                "function M.onTick() end\n"
-                                "function M.forwardPlateCall(cb, packed) require('socket').sleep(60) end\n"
-                                "return M\n");
-  const std::string socket = (app.path() / "m.sock").string();
-  HostProcess host((kBin / "halvix").string(), {"--socket", socket, "--drive-root", app.path().string()},
-                   app.path());
-  ASSERT_TRUE(host.waitForSocket(socket));
-  const std::string ctl = (kBin / "halvixctl").string();
-  const char* sdk = "com.brisktide.corvel.methodchannel";
-  EXPECT_EQ(halvix::test::runToEnd(ctl, {"--socket", socket, sdk, "initSDK", R"({"sdkEnv":{"VAR_IS_HOTDEV":true}})"},
-                                   scratch.path())
-                .out,
-            "[true,\"\"]\n");
-  EXPECT_EQ(halvix::test::runToEnd(ctl, {"--socket", socket, "--timeout", "0.5", sdk, "forwardPlateCall", "\"hex:90\""},
-                                   scratch.path())
-                .exitCode,
-            4);
-  const auto start = std::chrono::steady_clock::now();
-  ProcessOutcome end = host.finish(SIGTERM);
-  EXPECT_EQ(end.exitCode, 0) << end.err;
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
-}

@@ -208,4 +208,17 @@ TEST_F(WindowTest, SocketsThatDoNotStartEndTheHostBeforeAnyWindow) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Windows socket initialize failed(WSAStartup): 10093\n");
 }
 
+// The engine is handed the project's paths in the system's own spelling.
+TEST(DartProjectPaths, AreBelowTheProjectFolderWithTheSystemsSeparator) {
+  const flutter::DartProject project(L"data");
+#ifdef _WIN32
+  const std::wstring separator = L"\\";
+#else
+  const std::wstring separator = L"/";
+#endif
+  EXPECT_EQ(project.assets_path(), L"data" + separator + L"flutter_assets");
+  EXPECT_EQ(project.icu_data_path(), L"data" + separator + L"icudtl.dat");
+  EXPECT_EQ(project.aot_library_path(), L"data" + separator + L"app.so");
+}
+
 }  // namespace

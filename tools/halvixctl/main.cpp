@@ -18,6 +18,10 @@
 #include "tools/halvixctl/json_mapping.h"
 #include "tools/json_text/json_text.h"
 
+#ifdef _WIN32
+#include "platform/text_win32.h"
+#endif
+
 namespace {
 
 using flutter::EncodableValue;
@@ -106,9 +110,7 @@ std::string hex(const std::vector<uint8_t>& bytes) {
   return out;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   Options options;
   if (int code = parse(argc, argv, options); code >= 0) return code;
 
@@ -163,3 +165,21 @@ int main(int argc, char** argv) {
   }
   return exitCode;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The arguments as the system holds them (UTF-16), in UTF-8 inside: the
+// narrow ones would pass through the ANSI code page, which cannot spell every
+// folder name.
+int wmain(int argc, wchar_t** wargv) {
+  std::vector<std::string> arguments;
+  for (int i = 0; i < argc; ++i) arguments.push_back(halvix::platform::narrow(wargv[i]));
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  return run(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) { return run(argc, argv); }
+#endif
