@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes a throwaway certificate authority and a code-signing certificate
 # under it, for trying out and testing signed Chroma Connect libraries. Never
-# use these for anything else; the keys are written unprotected.
+# use these for anything else; the keys are written unprotected. The keys are
+# RSA: Wine's WinVerifyTrust cannot check an ECDSA certificate's signature.
 #
 #   make-chroma-signer.sh DIR [PREFIX] [NAME] [USAGE]
 #
@@ -25,7 +26,7 @@ mkdir -p "$dir"
 umask 077
 
 if [ ! -f "$dir/root.pem" ]; then
-  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -sha256 -days 30 \
+  openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 30 \
     -subj "/CN=Halvix Test Root $$" -keyout "$dir/root-key.pem" -out "$dir/root.pem" \
     -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
 fi
@@ -33,7 +34,7 @@ fi
 extensions=$(mktemp)
 trap 'rm -f "$extensions" "$dir/$prefix.csr"' EXIT
 printf 'basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n' "$usage" >"$extensions"
-openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -sha256 -subj "/O=Halvix Tests/CN=$name" \
+openssl req -newkey rsa:2048 -nodes -sha256 -subj "/O=Halvix Tests/CN=$name" \
   -keyout "$dir/$prefix-key.pem" -out "$dir/$prefix.csr" 2>/dev/null
 openssl x509 -req -in "$dir/$prefix.csr" -CA "$dir/root.pem" -CAkey "$dir/root-key.pem" -CAcreateserial \
   -days 30 -sha256 -extfile "$extensions" -out "$dir/$prefix.pem" 2>/dev/null

@@ -83,8 +83,9 @@ std::uint32_t wheelColour(unsigned hue) {
   return r | (g << 8) | (b << 16);
 }
 
-// The notification thread. A static object: unloading the library or ending
-// the process stops and joins the thread before the code it runs goes away.
+// The notification thread. Here a static object: unloading the library or
+// ending the process stops and joins the thread before the code it runs goes
+// away. On Windows see `notifier` below.
 class Notifier {
  public:
   ~Notifier() {
@@ -153,7 +154,14 @@ class Notifier {
   std::thread thread_;
 };
 
+#ifdef _WIN32
+// Never destroyed: the library pins itself and so stays until the process
+// ends, when the system has ended the notification thread already and
+// joining it would wait for ever.
+Notifier& notifier = *new Notifier;
+#else
 Notifier notifier;
+#endif
 
 #ifdef HALVIX_STANDIN_MARKER
 __attribute__((constructor)) void markLoaded() {
