@@ -170,20 +170,6 @@ TEST(ChromaConnectLoaderWindows, SignerIsTheCertificatesSimpleDisplayName) {
   }
 }
 
-// Records every packed call that reaches the application and answers [true].
-std::string recordingApp(const fs::path& log) {
-  return "local M = {}\n"
-         "function M.initLuaApp() end\n"
-         "function M.onTick() end\n"
-         "function M.forwardPlateCall(cb, packed)\n"
-         "  local f = io.open('" + log.generic_string() + "', 'ab')\n"
-         "  f:write(packed, '\\n')\n"
-         "  f:close()\n"
-         "  cb('\\145\\195')\n"
-         "end\n"
-         "return M\n";
-}
-
 // The packed colour map {b, g, r} of a lamp call.
 std::string packedColour(unsigned char r, unsigned char g, unsigned char b) {
   auto value = [](unsigned char v) { return v < 0x80 ? std::string(1, char(v)) : std::string{'\xcc', char(v)}; };

@@ -19,29 +19,13 @@ namespace {
 namespace fs = std::filesystem;
 using halvix::test::HostProcess;
 using halvix::test::ProcessOutcome;
+using halvix::test::recordingApp;
 using halvix::test::TempDir;
 using testing::HasSubstr;
 
 const fs::path kBin = HALVIX_BIN_DIR;
 
 fs::path program(const std::string& name) { return kBin / (name + HALVIX_EXE_SUFFIX); }
-
-// Records every call the bridge or the Dart side makes, as its packed bytes
-// (which hold the method and lamp names), and answers [true]. It needs no
-// MessagePack library: in hot-development mode only the search path has one,
-// and Windows has none there.
-std::string recordingApp(const fs::path& log) {
-  return "local M = {}\n"
-         "function M.initLuaApp() end\n"
-         "function M.onTick() end\n"
-         "function M.forwardPlateCall(cb, packed)\n"
-         "  local f = io.open('" + log.generic_string() + "', 'ab')\n"
-         "  f:write(packed, '\\n')\n"
-         "  f:close()\n"
-         "  cb('\\145\\195')\n"
-         "end\n"
-         "return M\n";
-}
 
 TEST(HostProcess, ServesTheDartSideAndEndsCleanlyWhenClosedWithAnActivationRunning) {
   TempDir app;

@@ -24,6 +24,19 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
   return true;
 }
 
+std::string recordingApp(const std::filesystem::path& log) {
+  return "local M = {}\n"
+         "function M.initLuaApp() end\n"
+         "function M.onTick() end\n"
+         "function M.forwardPlateCall(cb, packed)\n"
+         "  local f = io.open('" + log.generic_string() + "', 'ab')\n"
+         "  f:write(packed, '\\n')\n"
+         "  f:close()\n"
+         "  cb('\\145\\195')\n"
+         "end\n"
+         "return M\n";
+}
+
 void writeHotDevTree(const TempDir& root, const std::string& preloadSource) {
   std::filesystem::create_directories(root.path() / sdk::kHotDevProjectDir);
   root.write(std::string(sdk::kHotDevAppDir) + "/" + sdk::kEntryFile, preloadSource);

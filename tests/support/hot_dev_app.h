@@ -3,6 +3,7 @@
 // waiting on results that arrive from the SDK worker thread.
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -18,6 +19,12 @@ namespace halvix::test {
 // Lays out a developer tree below `root`: `preloadSource` as preload.lua
 // where hot-development mode looks for the application.
 void writeHotDevTree(const TempDir& root, const std::string& preloadSource);
+
+// An application that appends every packed call it gets to `log`, one a
+// line, and answers [true]. It needs no MessagePack library: in
+// hot-development mode only the search path has one, and Windows has none
+// there.
+std::string recordingApp(const std::filesystem::path& log);
 
 // A developer tree in a scratch folder of its own.
 class HotDevApp {
