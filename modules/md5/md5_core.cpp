@@ -112,10 +112,7 @@ const luaL_Reg kMd5Functions[] = {
 
 extern "C" int luaopen_md5_core(lua_State* L) {
   lua_newtable(L);
-  for (const luaL_Reg* f = halvix::modules::kMd5Functions; f->name; ++f) {
-    lua_pushcfunction(L, f->func);
-    lua_setfield(L, -2, f->name);
-  }
+  luaL_register(L, nullptr, halvix::modules::kMd5Functions);
   lua_pushliteral(L, "MD5 1.2");
   lua_setfield(L, -2, "_VERSION");
   lua_pushliteral(L, "Basic cryptographic facilities");
