@@ -26,6 +26,7 @@ ClientSession::ClientSession(MessengerEndpoint::Socket socket, uint64_t id, Mess
     : socket_(std::move(socket)),
       id_(id),
       server_(server),
+      gate_(std::make_shared<OutputGate>(socket_.native_handle())),
       stallTimer_(socket_.get_executor()),
       drainTimer_(socket_.get_executor()) {}
 
@@ -162,6 +163,21 @@ void ClientSession::watchForDrain() {
 
 void ClientSession::send(std::vector<uint8_t> frame) {
   if (closed_) return;
+  OutputGate::Rest rest = gate_->shut();
+  if (!rest.frame.empty()) {
+    // The gate was open, so nothing else is queued: the rest goes first.
+    written_ = rest.written;
+    if (!enqueue(std::move(rest.frame))) return;
+  }
+  if (!frame.empty() && !enqueue(std::move(frame))) return;
+  if (writeQueue_.empty())
+    gate_->open();
+  else if (!writing_)
+    writeNext();
+  flow();
+}
+
+bool ClientSession::enqueue(std::vector<uint8_t> frame) {
   size_t cost = outputCost(frame);
   // Frames are let in only while there is room, so only replies far larger
   // than their requests, or the host's own messages to a client that reads
@@ -171,14 +187,13 @@ void ClientSession::send(std::vector<uint8_t> frame) {
     std::cerr << "messenger: dropping a client whose unread output would exceed " << ceiling << " bytes"
               << std::endl;
     server_->dropSession(id_);
-    return;
+    return false;
   }
   if (writeQueue_.empty()) queuedSince_ = std::chrono::steady_clock::now();
   outputBytes_ += cost;
   server_->addBacklog(cost);
   writeQueue_.push_back(std::move(frame));
-  if (!writing_) writeNext();
-  flow();
+  return true;
 }
 
 void ClientSession::settle(size_t cost) {
@@ -214,13 +229,18 @@ void ClientSession::onWritten(const boost::system::error_code& error, size_t n) 
     outputBytes_ -= cost;
     server_->removeBacklog(cost);
   }
-  if (!writeQueue_.empty()) writeNext();
+  if (!writeQueue_.empty())
+    writeNext();
+  else
+    gate_->open();
   flow();
 }
 
 void ClientSession::close() {
   if (closed_) return;
   closed_ = true;
+  // Before the socket goes: a write through the gate finishes first.
+  gate_->close();
   waitForRoom(false);
   server_->changePending(heldBytes_, 0);
   heldBytes_ = 0;

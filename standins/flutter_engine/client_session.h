@@ -1,6 +1,7 @@
 #pragma once
 // One Dart-side client on the messenger socket: reads frames as far as there
-// is room for them (see MessengerLimits), queues writes. I/O thread only.
+// is room for them (see MessengerLimits), queues writes. I/O thread only, but
+// for its output gate.
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -13,6 +14,7 @@
 
 #include "standins/flutter_engine/messenger_framing.h"
 #include "standins/flutter_engine/messenger_endpoint.h"
+#include "standins/flutter_engine/output_gate.h"
 
 namespace halvix::flutter_engine {
 
@@ -25,7 +27,10 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   ClientSession(MessengerEndpoint::Socket socket, uint64_t id, MessengerServer* server);
 
   uint64_t id() const { return id_; }
+  const std::shared_ptr<OutputGate>& gate() const { return gate_; }
   void start() { flow(); }
+  // Queues `frame` behind what a partial write through the gate left; an
+  // empty frame only takes that rest in.
   void send(std::vector<uint8_t> frame);
   // The platform thread is done with requests that counted `cost`; also
   // after the client was closed, whose requests count until then.
@@ -50,6 +55,8 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   size_t backlog() const { return requestBytes_ + outputBytes_; }
   bool atBound() const;
   void notePending();
+  // False when the client was dropped for it.
+  bool enqueue(std::vector<uint8_t> frame);
   void watchForStall();
   void writeNext();
   void onWritten(const boost::system::error_code& error, size_t n);
@@ -60,6 +67,8 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   MessengerEndpoint::Socket socket_;
   uint64_t id_;
   MessengerServer* server_;
+  // Open only while writeQueue_ is empty and nothing is being written.
+  std::shared_ptr<OutputGate> gate_;
   FrameReader reader_;
   // Read and not yet taken in: [readFrom_, readTo_).
   std::array<uint8_t, 65536> readBuffer_{};

@@ -59,7 +59,8 @@ void EngineCore::postResponse(uint64_t responseId, std::optional<ReplyFrame> rep
     });
     return;
   }
-  settle(pending->session, pending->cost, std::move(*reply).seal(pending->requestId));
+  if (server_)
+    server_->answer(pending->session, pending->gate, pending->cost, std::move(*reply).seal(pending->requestId));
 }
 
 std::optional<EngineCore::PendingResponse> EngineCore::takeResponse(uint64_t responseId) {
@@ -90,7 +91,7 @@ void EngineCore::onServerEvent(ServerEvent& event) {
       if (!shutDown_) sessions_.insert(event.session);
       break;
     case ServerEvent::Kind::kFrame:
-      onFrame(event.session, event.frame, event.cost);
+      onFrame(event.session, event.frame, event.cost, std::move(event.gate));
       break;
     case ServerEvent::Kind::kClosed:
       forgetSession(event.session);
@@ -98,7 +99,7 @@ void EngineCore::onServerEvent(ServerEvent& event) {
   }
 }
 
-void EngineCore::onFrame(uint64_t session, Frame& frame, size_t cost) {
+void EngineCore::onFrame(uint64_t session, Frame& frame, size_t cost, std::shared_ptr<OutputGate> gate) {
   // A client the platform thread has already let go of is not heard.
   if (!sessions_.count(session)) {
     settle(session, cost);
@@ -116,7 +117,7 @@ void EngineCore::onFrame(uint64_t session, Frame& frame, size_t cost) {
   uint64_t responseId = nextResponseId_++;
   {
     std::lock_guard lock(responsesMutex_);
-    responses_[responseId] = PendingResponse{session, frame.id, cost};
+    responses_[responseId] = PendingResponse{session, frame.id, cost, std::move(gate)};
   }
   auto handler = handlers_.find(frame.channel);
   if (handler == handlers_.end()) {

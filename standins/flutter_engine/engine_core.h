@@ -98,6 +98,7 @@ class EngineCore : public std::enable_shared_from_this<EngineCore> {
     uint32_t requestId;
     // What the request counts for in its client's backlog until answered.
     size_t cost;
+    std::shared_ptr<OutputGate> gate;
   };
   struct OutgoingReply {
     FlutterDesktopBinaryReply reply;
@@ -106,7 +107,7 @@ class EngineCore : public std::enable_shared_from_this<EngineCore> {
   };
 
   void onServerEvent(ServerEvent& event);
-  void onFrame(uint64_t session, Frame& frame, size_t cost);
+  void onFrame(uint64_t session, Frame& frame, size_t cost, std::shared_ptr<OutputGate> gate);
   void settle(uint64_t session, size_t cost, std::vector<uint8_t> reply = {});
   void forgetSession(uint64_t session);
   std::optional<PendingResponse> takeResponse(uint64_t responseId);

@@ -2,6 +2,7 @@
 // The server's end of the messenger socket, for the engine stand-in's I/O
 // thread; implemented with the rest of the target's socket rules
 // (messenger_socket_posix.cpp, messenger_socket_win32.cpp).
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -34,6 +35,12 @@ class MessengerEndpoint {
   // connects), is not served.
   enum class Admission { kServed, kAnotherUser, kGone };
   Admission admit(Socket& client) const;
+  // From any thread, beside the I/O thread's own reads: writes what the
+  // client's socket takes at once. The bytes written, 0 when it takes none
+  // now, -1 on an error or where a client is written to only from the I/O
+  // thread (Windows, whose sockets are served through a completion port).
+  static std::ptrdiff_t writeWithoutWaiting(Socket::native_handle_type socket, const std::uint8_t* data,
+                                            std::size_t size);
 
  private:
   std::string path_;

@@ -32,6 +32,7 @@ MessengerServer::~MessengerServer() {
 }
 
 void MessengerServer::send(std::vector<uint64_t> sessions, std::vector<uint8_t> frame) {
+  postedOutput_.fetch_add(1);
   boost::asio::post(io_, [this, sessions = std::move(sessions), frame = std::move(frame)]() mutable {
     for (size_t i = 0; i < sessions.size(); ++i) {
       // Sending may drop a client whose queue is full, so look each one up.
@@ -40,6 +41,7 @@ void MessengerServer::send(std::vector<uint64_t> sessions, std::vector<uint8_t> 
       auto session = it->second;
       session->send(i + 1 == sessions.size() ? std::move(frame) : frame);
     }
+    postedOutput_.fetch_sub(1);
   });
 }
 
@@ -48,23 +50,33 @@ void MessengerServer::drop(uint64_t session) {
 }
 
 void MessengerServer::settle(uint64_t session, size_t cost, std::vector<uint8_t> reply) {
-  boost::asio::post(io_, [this, session, cost, reply = std::move(reply)]() mutable {
+  const bool output = !reply.empty();
+  if (output) postedOutput_.fetch_add(1);
+  boost::asio::post(io_, [this, session, cost, output, reply = std::move(reply)]() mutable {
     auto it = sessions_.find(session);
     if (it == sessions_.end()) {
       // Its output went with it; what its requests counted stayed until now.
       removeBacklog(cost);
-      return;
+    } else {
+      auto client = it->second;
+      // The reply is queued before the request is let go, so that the
+      // client is not read from in between as if it held nothing. Without
+      // one, this takes in what a partial write through the gate left.
+      client->send(std::move(reply));
+      client->settle(cost);
     }
-    auto client = it->second;
-    // The reply is queued before the request is let go, so that the client
-    // is not read from in between as if it held nothing.
-    if (!reply.empty()) client->send(std::move(reply));
-    client->settle(cost);
+    if (output) postedOutput_.fetch_sub(1);
   });
 }
 
+void MessengerServer::answer(uint64_t session, const std::shared_ptr<OutputGate>& gate, size_t cost,
+                             std::vector<uint8_t> reply) {
+  if (gate && postedOutput_.load() == 0 && gate->write(reply) != OutputGate::Outcome::kRefused) reply = {};
+  settle(session, cost, std::move(reply));
+}
+
 void MessengerServer::onFrame(ClientSession& session, Frame& frame, size_t cost) {
-  events_(ServerEvent{ServerEvent::Kind::kFrame, session.id(), std::move(frame), cost});
+  events_(ServerEvent{ServerEvent::Kind::kFrame, session.id(), std::move(frame), cost, session.gate()});
 }
 
 void MessengerServer::dropSession(uint64_t session) {

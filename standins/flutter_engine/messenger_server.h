@@ -3,6 +3,7 @@
 // an I/O thread of their own. Nothing here touches channel state: what
 // arrives is reported through Events on the I/O thread, and the engine hands
 // it over to the platform thread.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -18,6 +19,7 @@
 
 #include "standins/flutter_engine/messenger_framing.h"
 #include "standins/flutter_engine/messenger_endpoint.h"
+#include "standins/flutter_engine/output_gate.h"
 
 namespace halvix::flutter_engine {
 
@@ -76,6 +78,8 @@ struct ServerEvent {
   uint64_t session;
   Frame frame;      // kFrame only
   size_t cost = 0;  // kFrame only: what it counts for until settled
+  // kFrame only: where its reply may be written from the answering thread.
+  std::shared_ptr<OutputGate> gate = nullptr;
 };
 
 class MessengerServer {
@@ -116,6 +120,11 @@ class MessengerServer {
   // Every frame reported is settled exactly once, also after its client
   // has gone.
   void settle(uint64_t session, size_t cost, std::vector<uint8_t> reply = {});
+  // settle() for a request reported with `gate`, from the thread that has
+  // its reply: the reply is written to the client from that thread when
+  // nothing is on its way to the I/O thread, and so reaches the client
+  // without waiting for that thread to wake.
+  void answer(uint64_t session, const std::shared_ptr<OutputGate>& gate, size_t cost, std::vector<uint8_t> reply);
 
   // From client sessions, on the I/O thread.
   const MessengerLimits& limits() const { return limits_; }
@@ -153,6 +162,9 @@ class MessengerServer {
   MessengerEndpoint endpoint_;
   MessengerLimits limits_;
   Events events_;
+  // Output handed to the I/O thread and not yet queued for its clients: a
+  // reply written through a gate meanwhile could overtake it.
+  std::atomic<size_t> postedOutput_{0};
   // I/O thread only, once it runs.
   std::map<uint64_t, std::shared_ptr<ClientSession>> sessions_;
   uint64_t nextSessionId_ = 1;

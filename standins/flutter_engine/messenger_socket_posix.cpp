@@ -138,6 +138,16 @@ int MessengerEndpoint::open(Acceptor& acceptor) {
 // The socket's mode already keeps other users out.
 MessengerEndpoint::Admission MessengerEndpoint::admit(Socket&) const { return Admission::kServed; }
 
+std::ptrdiff_t MessengerEndpoint::writeWithoutWaiting(Socket::native_handle_type socket, const std::uint8_t* data,
+                                                      std::size_t size) {
+  for (;;) {
+    ssize_t written = ::send(socket, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (written >= 0) return written;
+    if (errno == EINTR) continue;
+    return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+  }
+}
+
 MessengerEndpoint::~MessengerEndpoint() {
   struct stat st {};
   if (bound_ && ::lstat(path_.c_str(), &st) == 0 && st.st_dev == mark_[0] && st.st_ino == mark_[1])

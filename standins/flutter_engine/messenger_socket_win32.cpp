@@ -264,6 +264,13 @@ MessengerEndpoint::Admission MessengerEndpoint::admit(Socket& client) const {
   return Admission::kServed;
 }
 
+// A socket bound to a completion port is in blocking mode for plain calls,
+// so a write from another thread could block it; replies wait for the I/O
+// thread instead.
+std::ptrdiff_t MessengerEndpoint::writeWithoutWaiting(Socket::native_handle_type, const std::uint8_t*, std::size_t) {
+  return -1;
+}
+
 MessengerEndpoint::~MessengerEndpoint() {
   if (bound_ && readPortFile(path_) == mark_[0]) ::DeleteFileW(widen(path_).c_str());
 }

@@ -158,12 +158,6 @@ long growthAfterSettling(const ResidentGrowth& growth, long mib) {
   return growth.nowMiB();
 }
 
-Bytes patterned(size_t size) {
-  Bytes bytes(size);
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i % 251);
-  return bytes;
-}
-
 TEST_F(EngineTest, ClientsSendingWithoutReadingAreHeldBackThenAnsweredInOrder) {
   struct Case {
     const char* name;

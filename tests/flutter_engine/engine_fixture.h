@@ -124,6 +124,13 @@ inline bool answers(const std::string& path) {
   return client.waitReply(id, kWait, nullptr) == MessengerClient::Outcome::kReply;
 }
 
+// Bytes that show where a piece went missing or moved.
+inline Bytes patterned(size_t size) {
+  Bytes bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i % 251);
+  return bytes;
+}
+
 // A message frame on a channel nobody handles, `body` bytes long.
 inline Bytes frameOfBody(uint32_t id, size_t body) {
   const std::string channel = "nobody";

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -32,6 +33,46 @@ TEST_F(EngineTest, RepliesFromOtherThreadsAreCarriedOverOnceEach) {
   auto extra = client.readFrame(200ms);
   EXPECT_FALSE(extra);
   EXPECT_FALSE(client.closed());
+}
+
+TEST_F(EngineTest, RepliesFromOtherThreadsStayWholeBesideTheHostsOwnOutput) {
+  // Short replies leave from the answering thread when nothing is queued.
+  // The client reads nothing at first, so its socket fills: such a write
+  // stops part-way and the I/O thread must send the rest before anything
+  // else, longer replies and the host's messages among it.
+  echo.replyFromOtherThread = true;
+  MessengerClient client(host.socketPath());
+  std::map<uint32_t, Bytes> expected;
+  // More than the socket holds before any reply too long for that.
+  const size_t sizes[] = {16, 60 * 1024, 3, 64 * 1024 - 9, 50 * 1024, 40 * 1024, 30 * 1024, 100 * 1024};
+  for (size_t round = 0; round < 8; ++round)
+    for (size_t size : sizes) {
+      if (round < 2 && size > 64 * 1024) continue;
+      const Bytes payload = patterned(size + round);
+      expected[client.send("echo", payload)] = Bytes(payload.rbegin(), payload.rend());
+    }
+  const Bytes message = patterned(30000);
+  constexpr int kMessages = 6;
+  for (int i = 0; i < kMessages; ++i)
+    host.onLoop([&] {
+      api().FlutterDesktopMessengerSend(host.messenger(), "up", message.data(), message.size());
+    });
+  int messages = 0;
+  while (!expected.empty() || messages < kMessages) {
+    auto frame = client.readFrame(kWait);
+    ASSERT_TRUE(frame) << expected.size() << " replies and " << kMessages - messages << " messages missing";
+    if (frame->kind == halvix::flutter_engine::FrameKind::kMessage) {
+      EXPECT_EQ(frame->channel, "up");
+      EXPECT_TRUE(frame->payload == message) << "message " << messages;
+      ++messages;
+      continue;
+    }
+    auto it = expected.find(frame->id);
+    ASSERT_NE(it, expected.end()) << "reply " << frame->id;
+    EXPECT_TRUE(frame->payload == it->second) << "reply " << frame->id;
+    expected.erase(it);
+  }
+  EXPECT_FALSE(client.readFrame(200ms));
 }
 
 TEST_F(EngineTest, SeveralClientsAreServedSideBySide) {
