@@ -61,6 +61,12 @@ void ClientSession::flow() {
 bool ClientSession::takeIn() {
   for (;;) {
     if (auto length = reader_.awaiting()) {
+      if (!admits(*length)) {
+        // Counted as waiting first, so that an answer parked from now on
+        // has the I/O thread look again (MessengerServer::answer).
+        waitForRoom(true);
+        server_->takeParked();
+      }
       waitForRoom(!admits(*length));
       if (waitingForRoom_) return true;
       reader_.admit();
@@ -114,6 +120,7 @@ void ClientSession::onRead(const boost::system::error_code& error, size_t n) {
   }
   readTo_ = n;
   lastRead_ = std::chrono::steady_clock::now();
+  takeParked();
   flow();
 }
 
@@ -150,7 +157,9 @@ void ClientSession::watchForDrain() {
   drainTimer_.expires_at(stuckSince() + timeout);
   drainTimer_.async_wait([self = shared_from_this(), timeout](const boost::system::error_code& error) {
     self->drainTimerSet_ = false;
-    if (error || self->closed_ || self->writeQueue_.empty() || !self->atBound()) return;
+    if (error || self->closed_) return;
+    self->server_->takeParked();
+    if (self->writeQueue_.empty() || !self->atBound()) return;
     if (std::chrono::steady_clock::now() - self->stuckSince() < timeout) {
       self->watchForDrain();
       return;
@@ -194,6 +203,14 @@ bool ClientSession::enqueue(std::vector<uint8_t> frame) {
   server_->addBacklog(cost);
   writeQueue_.push_back(std::move(frame));
   return true;
+}
+
+void ClientSession::takeParked() {
+  if (closed_) return;
+  if (size_t cost = gate_->takeSettled()) {
+    requestBytes_ -= cost;
+    server_->removeBacklog(cost);
+  }
 }
 
 void ClientSession::settle(size_t cost) {
@@ -240,7 +257,9 @@ void ClientSession::close() {
   if (closed_) return;
   closed_ = true;
   // Before the socket goes: a write through the gate finishes first.
-  gate_->close();
+  const size_t parked = gate_->close();
+  requestBytes_ -= parked;
+  server_->removeBacklog(parked);
   waitForRoom(false);
   server_->changePending(heldBytes_, 0);
   heldBytes_ = 0;

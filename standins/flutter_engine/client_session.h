@@ -43,6 +43,9 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   // Gives back the server's count of what this client held, but for
   // requests still with the platform thread.
   void close();
+  // Takes back what requests answered through the gate counted, without
+  // looking for room: that comes later, from the I/O loop.
+  void takeParked();
 
  private:
   void readMore();

@@ -71,8 +71,27 @@ void MessengerServer::settle(uint64_t session, size_t cost, std::vector<uint8_t>
 
 void MessengerServer::answer(uint64_t session, const std::shared_ptr<OutputGate>& gate, size_t cost,
                              std::vector<uint8_t> reply) {
-  if (gate && postedOutput_.load() == 0 && gate->write(reply) != OutputGate::Outcome::kRefused) reply = {};
+  if (gate && postedOutput_.load() == 0) {
+    switch (gate->write(reply)) {
+      case OutputGate::Outcome::kWritten:
+        // Gone meanwhile: what it counted goes back at once.
+        if (!gate->park(cost)) return settle(session, cost);
+        // Read after parking, as the I/O thread counts a waiting client
+        // before it looks at what was parked: one of the two sees the other.
+        if (waiting_.load() > 0) boost::asio::post(io_, [this] { takeParked(); });
+        return;
+      case OutputGate::Outcome::kPartly:
+        reply = {};
+        break;
+      case OutputGate::Outcome::kRefused:
+        break;
+    }
+  }
   settle(session, cost, std::move(reply));
+}
+
+void MessengerServer::takeParked() {
+  for (auto& [id, session] : sessions_) session->takeParked();
 }
 
 void MessengerServer::onFrame(ClientSession& session, Frame& frame, size_t cost) {

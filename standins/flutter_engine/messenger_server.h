@@ -123,7 +123,9 @@ class MessengerServer {
   // settle() for a request reported with `gate`, from the thread that has
   // its reply: the reply is written to the client from that thread when
   // nothing is on its way to the I/O thread, and so reaches the client
-  // without waiting for that thread to wake.
+  // without waiting for that thread to wake. What the request counted is
+  // then parked in the gate, and the I/O thread is woken for it only when a
+  // client waits for room.
   void answer(uint64_t session, const std::shared_ptr<OutputGate>& gate, size_t cost, std::vector<uint8_t> reply);
 
   // From client sessions, on the I/O thread.
@@ -137,6 +139,8 @@ class MessengerServer {
   void removeBacklog(size_t bytes);
   // A client starts or stops waiting for room for its next frame.
   void countWaiting(bool waiting) { waiting ? ++waiting_ : --waiting_; }
+  // Every client takes back what its answered requests parked in its gate.
+  void takeParked();
   // What all clients together hold: backlogs and frames in progress.
   size_t total() const { return backlogBytes_ + pendingBytes_; }
   bool full() const { return total() >= limits_.totalBacklog; }
@@ -172,7 +176,8 @@ class MessengerServer {
   // Requests not yet settled, of clients present or gone, and output queued
   // for clients present.
   size_t backlogBytes_ = 0;
-  size_t waiting_ = 0;
+  // Written on the I/O thread; read by answering threads too.
+  std::atomic<size_t> waiting_{0};
   bool flowPosted_ = false;
   size_t freedSinceRelease_ = 0;
   bool releaseSet_ = false;

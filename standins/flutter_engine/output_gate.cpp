@@ -28,11 +28,24 @@ void OutputGate::open() {
   open_ = !closed_ && rest_.frame.empty();
 }
 
-void OutputGate::close() {
+bool OutputGate::park(size_t cost) {
+  std::lock_guard lock(mutex_);
+  if (closed_) return false;
+  settled_ += cost;
+  return true;
+}
+
+size_t OutputGate::takeSettled() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(settled_, 0);
+}
+
+size_t OutputGate::close() {
   std::lock_guard lock(mutex_);
   open_ = false;
   closed_ = true;
   rest_ = {};
+  return std::exchange(settled_, 0);
 }
 
 }  // namespace halvix::flutter_engine

@@ -34,6 +34,12 @@ class OutputGate {
   };
   // Any thread.
   Outcome write(std::vector<uint8_t>& frame);
+  // Any thread: a request that counted `cost` is answered, and the I/O
+  // thread takes that back when it next looks (takeSettled). False once the
+  // gate is closed: then it must be told at once.
+  bool park(size_t cost);
+  // I/O thread: what was parked since it last looked.
+  size_t takeSettled();
 
   // What a partial write left: the frame, of which `written` bytes are out.
   struct Rest {
@@ -45,7 +51,8 @@ class OutputGate {
   // Once the client's queued output is all out.
   void open();
   // For good, before the socket closes: a write in progress finishes first.
-  void close();
+  // What was parked and not yet taken.
+  size_t close();
 
  private:
   std::mutex mutex_;
@@ -53,6 +60,7 @@ class OutputGate {
   bool open_ = true;
   bool closed_ = false;
   Rest rest_;
+  size_t settled_ = 0;
 };
 
 }  // namespace halvix::flutter_engine
